@@ -1,0 +1,140 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/usage.h"
+#include "console.h"
+#include "ras/ras.h"
+
+namespace {
+
+// Copies a setting into its field, never past it, always terminated.
+template <std::size_t N>
+void put(char (&field)[N], const std::string& value) {
+  std::size_t length = value.size() < N ? value.size() : N - 1;
+  std::memcpy(field, value.data(), length);
+  field[length] = '\0';
+}
+
+// Clears memory in a way the compiler may not leave out as a dead store.
+void wipe(void* memory, std::size_t size) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(memory);
+  while (size--) *p++ = 0;
+}
+
+void wipe(std::string& text) {
+  if (!text.empty()) wipe(&text[0], text.size());
+}
+
+std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
+  char text[256] = {};
+  // A text the library did not terminate, or did not give, is never shown.
+  if (get_error_string && get_error_string(code, text, sizeof text) == 0 &&
+      std::memchr(text, '\0', sizeof text) && text[0] != '\0')
+    return text;
+  return "RAS error " + std::to_string(code);
+}
+
+}  // namespace
+
+RASDIALPARAMSA dial_params(const std::string& entry_name, const std::string& phone_number,
+                           const std::string& user_name, const std::string& password,
+                           const std::string& domain, const std::string& callback_number) {
+  RASDIALPARAMSA params;
+  std::memset(&params, 0, sizeof params);
+  params.dwSize = sizeof params;
+  put(params.szEntryName, entry_name);
+  put(params.szPhoneNumber, phone_number);
+  put(params.szCallbackNumber, callback_number);
+  put(params.szUserName, user_name);
+  put(params.szPassword, password);
+  put(params.szDomain, domain);
+  return params;
+}
+
+RASDIALEXTENSIONS dial_extensions() {
+  RASDIALEXTENSIONS extensions{};
+  extensions.dwSize = sizeof extensions;
+  extensions.dwfOptions = RDEOPT_PausedStates | RDEOPT_IgnoreModemSpeaker |
+                          RDEOPT_SetModemSpeaker | RDEOPT_SetSoftwareCompression |
+                          RDEOPT_Router;
+  extensions.hwndParent = HWND{};
+  extensions.reserved = 0;
+  return extensions;
+}
+
+std::string too_long_setting(const std::string& entry_name, const std::string& phone_number,
+                             const std::string& user_name, const std::string& password,
+                             const std::string& domain, const std::string& callback_number) {
+  struct Limit {
+    const char* setting;
+    const std::string& value;
+    std::size_t longest;
+  };
+  const Limit limits[] = {
+      {"entry name", entry_name, RAS_MaxEntryName},
+      {"phone number", phone_number, RAS_MaxPhoneNumber},
+      {"user name", user_name, UNLEN},
+      {"password", password, PWLEN},
+      {"domain", domain, DNLEN},
+      {"callback number", callback_number, RAS_MaxCallbackNumber},
+  };
+  for (const Limit& limit : limits)
+    if (limit.value.size() > limit.longest)
+      return std::string(limit.setting) + " is longer than " + std::to_string(limit.longest) +
+             " characters";
+  return "";
+}
+
+HRASCONN dial(std::string entry_name, std::string phone_number, std::string user_name,
+              std::string password, std::string domain, std::string callback_number) {
+  if (entry_name.empty() && phone_number.empty()) {
+    say("");
+    say("FATAL ERROR: missing Ras Entry name or Phone Number!! (-e | -n)");
+    say("");
+    print_usage();
+    std::exit(1);
+  }
+  // A setting that does not fit its field is refused rather than cut short:
+  // a shortened password or number would dial something else than asked.
+  std::string too_long = too_long_setting(entry_name, phone_number, user_name, password,
+                                          domain, callback_number);
+  if (!too_long.empty()) {
+    say("");
+    say("FATAL ERROR: the " + too_long + "!!");
+    say("");
+    std::exit(1);
+  }
+
+  say("");
+  say("Trying connection to '" + entry_name + "'...");
+  HMODULE library = load_rasapi32_or_exit();
+  auto ras_dial = find_entry<RasDialA_t>(library, "RasDialA");
+  auto get_error_string = find_entry<RasGetErrorStringA_t>(library, "RasGetErrorStringA");
+  if (!ras_dial) {
+    FreeLibrary(library);
+    wipe(password);
+    return HRASCONN{};
+  }
+  say("Opening...");
+
+  RASDIALPARAMSA params =
+      dial_params(entry_name, phone_number, user_name, password, domain, callback_number);
+  wipe(password);
+  RASDIALEXTENSIONS extensions = dial_extensions();
+  HRASCONN connection{};
+  // No notifier: the request returns only once the dial has ended.
+  DWORD result = ras_dial(&extensions, nullptr, &params, 1, nullptr, &connection);
+  // The password is needed for the request alone; no copy of it stays behind.
+  wipe(&params, sizeof params);
+
+  if (result != 0) {
+    say("");
+    say("FATAL ERROR: " + error_text(get_error_string, result));
+    say("");
+    // Whatever handle the request left, the half-made line is hung up.
+    hangup(connection);
+    std::exit(1);
+  }
+  FreeLibrary(library);
+  return connection;
+}

@@ -1,0 +1,47 @@
+#include <algorithm>
+#include <cstdlib>
+
+#include "console.h"
+#include "ras/ras.h"
+
+namespace {
+
+// More connections than any system holds; a larger count is not believed.
+const DWORD most_connections = 4096;
+
+}  // namespace
+
+HMODULE load_rasapi32_or_exit() {
+  HMODULE library = load_rasapi32();
+  if (!library) {
+    say("FATAL ERROR: Loading of RASAPI32.DLL failed!!");
+    std::exit(1);
+  }
+  return library;
+}
+
+void missing_entry_point(const char* name) {
+  say(std::string("FATAL ERROR: Entry point ") + name + " not found in RASAPI32.DLL!!");
+  std::exit(1);
+}
+
+std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count) {
+  // A connection may come up between two calls, so a short buffer is tried
+  // again with room for the new count, a few times at most.
+  for (int attempt = 0; attempt < 3 && count > 0; ++attempt) {
+    count = std::min(count, most_connections);
+    std::vector<RASCONNA> records(count);
+    records[0].dwSize = sizeof(RASCONNA);
+    // The buffer's own size, so that the library can never write past it.
+    DWORD bytes = static_cast<DWORD>(records.size() * sizeof(RASCONNA));
+    DWORD filled = count;
+    DWORD result = enumerate(records.data(), &bytes, &filled);
+    if (result == 0) {
+      records.resize(std::min<DWORD>(filled, count));
+      return records;
+    }
+    if (result != ERROR_BUFFER_TOO_SMALL || filled <= count) break;
+    count = filled;
+  }
+  return {};
+}

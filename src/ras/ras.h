@@ -1,0 +1,43 @@
+// RAS connection control: the status query, hang-up and dialing. Each
+// operation binds RASAPI32.DLL anew and releases it before it returns.
+#ifndef QUORVEL_RAS_RAS_H
+#define QUORVEL_RAS_RAS_H
+
+#include <string>
+#include <vector>
+
+#include "ras/rasapi.h"
+
+// "Connected", "Offline", or "error" when the library cannot be loaded.
+std::string IsRasConnected();
+
+// Whether this one connection still reports itself connected.
+bool connection_is_up(HRASCONN connection);
+
+void hangup(HRASCONN connection);
+void hangup_all();
+
+// Returns only with a live connection, or with a null handle when the
+// library offers no way to dial; every failure ends the process.
+HRASCONN dial(std::string entry_name, std::string phone_number, std::string user_name,
+              std::string password, std::string domain, std::string callback_number);
+
+// The dial records as the dial request receives them. Settings longer than
+// their field are cut short here; dial refuses them before it gets this far.
+RASDIALPARAMSA dial_params(const std::string& entry_name, const std::string& phone_number,
+                           const std::string& user_name, const std::string& password,
+                           const std::string& domain, const std::string& callback_number);
+RASDIALEXTENSIONS dial_extensions();
+
+// The first setting that does not fit its field, as "<setting> is longer
+// than <N> characters"; empty when all fit.
+std::string too_long_setting(const std::string& entry_name, const std::string& phone_number,
+                             const std::string& user_name, const std::string& password,
+                             const std::string& domain, const std::string& callback_number);
+
+// The shared pieces of the operations above.
+HMODULE load_rasapi32_or_exit();
+[[noreturn]] void missing_entry_point(const char* name);
+std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count);
+
+#endif

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "cli/tail.h"
+
+namespace {
+
+struct TailCase {
+  const char* command_line;
+  const char* tail;
+};
+
+const TailCase tail_cases[] = {
+    {"quorvel -s", "-s"},
+    {"quorvel", ""},
+    {"quorvel   ", ""},
+    {"", ""},
+    {" \t quorvel -s", "-s"},
+    {"\"C:\\Program Files\\quorvel.exe\"   -s", "-s"},
+    {"\"C:\\Program Files\\quorvel.exe\"-s", "-s"},
+    {"\"quorvel.exe\"", ""},
+    {"\"quorvel.exe\"  \t ", ""},
+    {"\"C:\\no closing quote -s", ""},
+    {"quorvel\t-s", "-s"},
+    {"quorvel\t \t-e office -s", "-e office -s"},
+    // The tail itself is left as it stands, inner and trailing blanks too.
+    {"quorvel -e  office\t ", "-e  office\t "},
+    {"quorvel.exe -e \"My Dial\"", "-e \"My Dial\""},
+};
+
+TEST(FormTail, CutsOffTheProgramsName) {
+  for (const TailCase& c : tail_cases)
+    EXPECT_EQ(form_tail(c.command_line), c.tail) << "command line: '" << c.command_line << "'";
+}
+
+TEST(FormTail, TakesNoCommandLineAsEmpty) { EXPECT_EQ(form_tail(nullptr), ""); }
+
+TEST(JoinArguments, JoinsTheArgumentsAfterTheNameWithSingleBlanks) {
+  char name[] = "quorvel", e[] = "-e", office[] = "office", s[] = "-s";
+  char* argv[] = {name, e, office, s, nullptr};
+  EXPECT_EQ(join_arguments(4, argv), "-e office -s");
+  EXPECT_EQ(join_arguments(1, argv), "");
+}
+
+}  // namespace
