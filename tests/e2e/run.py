@@ -16,7 +16,7 @@ import sys
 import tempfile
 import time
 
-KEYS = {"platform", "library", "book", "before", "args", "script", "exit",
+KEYS = {"launch", "platform", "library", "book", "before", "args", "script", "exit",
         "after-status", "takes"}
 
 
@@ -56,7 +56,10 @@ def parse(path):
                 key, sep, value = line.partition(":")
                 if not sep or key not in KEYS:
                     sys.exit(f"{where}: unknown line {line!r}")
-                value = expand(value.strip())
+                # A launch line is a whole command line: its blanks count,
+                # and \t stands for a tab.
+                value = (value[1:].replace("\\t", "\t") if key == "launch"
+                         else expand(value.strip()))
                 if key in ("book", "before", "script"):
                     current[key].append(value)
                 else:
@@ -79,15 +82,22 @@ def write_script(folder, spec, windows):
         os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
-class Target:
-    """How to start the program on this build, with a given RAS library."""
+ENTRY_POINTS = ["RasEnumConnectionsA", "RasGetConnectStatusA", "RasHangUpA", "RasDialA",
+                "RasGetErrorStringA"]
+
+
+class PosixTarget:
+    """The Linux build: the library beside the program is the one it loads."""
+    windows = False
 
     def __init__(self, build):
         self.build = os.path.abspath(build)
-        self.windows = False
         self.program = os.path.join(self.build, "quorvel")
 
-    def command(self, library, folder):
+    def path(self, path):
+        return path
+
+    def start(self, library, folder, env):
         if library == "sim":
             return [self.program]
         # A copy of the program in a folder of its own finds the library
@@ -100,10 +110,109 @@ class Target:
         return [program]
 
 
-def run(target, scenario, tail, library, folder, env):
+class WineTarget:
+    """quorvel.exe under Wine. The program loads RASAPI32.DLL from the system
+    folder only, so each library lives in a Wine prefix of its own: "sim"
+    and "no-<EntryPoint>" hold the simulated service, "none" holds no RAS
+    library, and "base" keeps Wine's own."""
+    windows = True
+    PREFIXES = ["sim", "none"] + ["no-" + e for e in ENTRY_POINTS]
+
+    def __init__(self, build):
+        self.build = os.path.abspath(build)
+        self.program = os.path.join(self.build, "quorvel.exe")
+        self.wine = os.path.join(self.build, "wine")
+
+    def path(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def use_prefix(self, env, prefix, override="n"):
+        env.update(WINEPREFIX=os.path.join(self.wine, prefix), WINEARCH="win32",
+                   WINEDEBUG="-all", WINEDLLOVERRIDES="rasapi32=" + override)
+        return env
+
+    def start(self, library, folder, env):
+        program = self.program
+        if library == "wine":
+            self.use_prefix(env, "base", "b")
+        elif library == "planted":
+            # A broken copy of the library beside the program must be ignored
+            # in favour of the one in the system folder.
+            self.use_prefix(env, "sim")
+            bin_dir = os.path.join(folder, "bin")
+            os.makedirs(bin_dir, exist_ok=True)
+            program = shutil.copy2(self.program, bin_dir)
+            shutil.copy2(os.path.join(self.build, "variants", "no-RasDialA", "rasapi32.dll"),
+                         bin_dir)
+        else:
+            self.use_prefix(env, library)
+        return ["wine", program]
+
+    def launch(self, command_line, env):
+        env["LAUNCH_COMMAND_LINE"] = command_line
+        self.use_prefix(env, "sim")
+        return ["wine", os.path.join(self.build, "launch.exe"), self.path(self.program)]
+
+    def library_of(self, prefix):
+        if prefix == "sim":
+            return os.path.join(self.build, "rasapi32.dll")
+        return os.path.join(self.build, "variants", prefix, "rasapi32.dll")
+
+    def prepare(self):
+        base = os.path.join(self.wine, "base")
+        os.makedirs(self.wine, exist_ok=True)
+        if not os.path.isdir(os.path.join(base, "drive_c")):
+            env = self.use_prefix(dict(os.environ), "base", "b")
+            subprocess.run(["wineboot", "-i"], env=env, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, check=True)
+        for prefix in self.PREFIXES:
+            target = os.path.join(self.wine, prefix)
+            if not os.path.isdir(target):
+                # The system folder is shared through hard links; the rest,
+                # which Wine writes to, is copied.
+                def link_or_copy(src, dst):
+                    if os.sep + "system32" + os.sep in src:
+                        os.link(src, dst)
+                    else:
+                        shutil.copy2(src, dst)
+                shutil.copytree(base, target, symlinks=True, copy_function=link_or_copy)
+            dll = os.path.join(target, "drive_c", "windows", "system32", "rasapi32.dll")
+            if os.path.exists(dll):
+                os.remove(dll)
+            if prefix != "none":
+                shutil.copy2(self.library_of(prefix), dll)
+        for prefix in ["base"] + self.PREFIXES:
+            env = self.use_prefix(dict(os.environ), prefix)
+            # The server, and the background services that the first program
+            # in a prefix starts, outlive this step: they must not hold its
+            # output open. The server's start ends at once if one runs there.
+            quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-p"], env=env, **quiet)
+            subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=env, **quiet)
+        return 0
+
+    def stop(self):
+        for prefix in ["base"] + self.PREFIXES:
+            if os.path.isdir(os.path.join(self.wine, prefix)):
+                subprocess.run(["wineserver", "-k"],
+                               env=self.use_prefix(dict(os.environ), prefix))
+        return 0
+
+    def run(self, program):
+        env = self.use_prefix(dict(os.environ), "sim")
+        return subprocess.run(["wine", program], env=env).returncode
+
+
+def run(target, tail, library, folder, env, launch=None):
+    env = dict(env)
+    if launch is not None:
+        command = target.launch(launch, env)
+    else:
+        command = target.start(library, folder, env) + (tail.split(" ") if tail else [])
     start = time.monotonic()
-    done = subprocess.run(target.command(library, folder) + (tail.split(" ") if tail else []),
-                          cwd=folder, env=env, stdin=subprocess.DEVNULL,
+    done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     return done, time.monotonic() - start
 
@@ -122,23 +231,24 @@ def check(target, scenario):
     with tempfile.TemporaryDirectory(prefix="quorvel-e2e-") as folder:
         env = {k: v for k, v in os.environ.items() if not k.startswith("RASSIM_")}
         env.pop("LD_LIBRARY_PATH", None)
-        env["RASSIM_STATE"] = os.path.join(folder, "ras.state")
+        env["RASSIM_STATE"] = target.path(os.path.join(folder, "ras.state"))
         env["PATH"] = folder + os.pathsep + env.get("PATH", "")
         if scenario["book"]:
             book = os.path.join(folder, "phonebook.txt")
             with open(book, "w") as f:
                 f.write("\n".join(scenario["book"]) + "\n")
-            env["RASSIM_PHONEBOOK"] = book
+            env["RASSIM_PHONEBOOK"] = target.path(book)
         for spec in scenario["script"]:
             write_script(folder, spec, target.windows)
         for tail in scenario["before"]:
-            done, _ = run(target, scenario, tail, "sim", folder, env)
+            done, _ = run(target, tail, "sim", folder, env)
             if done.returncode != 0:
                 return [f"set-up run '{tail}' ended with {done.returncode}:\n"
                         + done.stdout.decode(errors="replace")]
 
         tail = scenario.get("args", "")
-        done, seconds = run(target, scenario, tail, scenario["library"], folder, env)
+        done, seconds = run(target, tail, scenario["library"], folder, env,
+                            scenario.get("launch"))
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
         if expected is not None and stdout != expected.encode():
@@ -156,7 +266,7 @@ def check(target, scenario):
             if not low <= seconds <= high:
                 wrong.append(f"took {seconds:.2f} s, expected {low}-{high} s")
         if "after-status" in scenario:
-            after, _ = run(target, scenario, "-s", "sim", folder, env)
+            after, _ = run(target, "-s", "sim", folder, env)
             last = after.stdout.replace(b"\r\n", b"\n").decode().rstrip("\n").split("\n")[-1]
             if last != "Connection Status: " + scenario["after-status"]:
                 wrong.append(f"afterwards -s says {last!r}")
@@ -166,17 +276,27 @@ def check(target, scenario):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, help="the build folder")
+    parser.add_argument("--windows", action="store_true", help="quorvel.exe under Wine")
+    parser.add_argument("--prepare", action="store_true", help="make the Wine prefixes")
+    parser.add_argument("--stop", action="store_true", help="stop the Wine servers")
+    parser.add_argument("--run", help="run a Windows program in the simulated service's prefix")
     parser.add_argument("--only", help="run the scenario of this name alone")
     parser.add_argument("--jobs", type=int, default=16)
-    parser.add_argument("scenarios")
+    parser.add_argument("scenarios", nargs="?")
     options = parser.parse_args()
+    target = (WineTarget if options.windows else PosixTarget)(options.build)
+    if options.prepare:
+        return target.prepare()
+    if options.stop:
+        return target.stop()
+    if options.run:
+        return target.run(options.run)
 
     scenarios = parse(options.scenarios)
     if options.only:
         scenarios = [s for s in scenarios if s["name"] == options.only]
         if not scenarios:
             sys.exit(f"no scenario named {options.only!r}")
-    target = Target(options.build)
 
     failed = passed = skipped = 0
     with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
