@@ -322,12 +322,11 @@ bool parse_conn(const std::string& line, std::uint64_t next, Conn& c) {
   return true;
 }
 
-// An empty file is a system with no connections; anything short of a whole,
-// well-formed state is refused.
+// Anything short of a whole, well-formed state is refused, an empty file too:
+// the service never writes one, so it can only be the remains of damage.
 bool parse_state(const std::string& text, State& s) {
   s = State();
-  if (text.empty()) return true;
-  if (text.back() != '\n') return false;
+  if (text.empty() || text.back() != '\n') return false;
   std::vector<std::string> lines = split(text, '\n', false);
   lines.pop_back();  // what follows the final newline
   if (lines.size() < 2 || lines.front().compare(0, 5, "next ") != 0 ||
@@ -362,7 +361,12 @@ bool begin(Session& t) {
   std::string text;
   bool missing;
   if (t.path.empty() || !lock_file(t.path + ".lock", t.lock) ||
-      !read_file(t.path, text, missing) || !parse_state(text, t.state))
+      !read_file(t.path, text, missing))
+    return false;
+  // No file yet is a system with no connections.
+  if (missing)
+    t.state = State();
+  else if (!parse_state(text, t.state))
     return false;
   const std::uint64_t now = now_ms();
   auto& conns = t.state.conns;

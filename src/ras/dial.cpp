@@ -127,9 +127,12 @@ HRASCONN dial(std::string entry_name, std::string phone_number, std::string user
   // The password is needed for the request alone; no copy of it stays behind.
   wipe(&params, sizeof params);
 
-  if (result != 0) {
+  // A success without a handle gives nothing to use or to hang up later:
+  // it is a failure, whatever the library says.
+  if (result != 0 || !connection) {
     say("");
-    say("FATAL ERROR: " + error_text(get_error_string, result));
+    say("FATAL ERROR: " + (result != 0 ? error_text(get_error_string, result)
+                                       : "RAS reported a connection but gave no handle for it"));
     say("");
     // Whatever handle the request left, the half-made line is hung up.
     hangup(connection);

@@ -8,21 +8,30 @@ side. The format of the scenario file is described at its top.
 import argparse
 import concurrent.futures
 import os
+import random
 import re
 import shutil
 import stat
+import string
 import subprocess
 import sys
 import tempfile
 import time
 
-KEYS = {"launch", "platform", "library", "book", "before", "args", "script", "exit",
+KEYS = {"env", "state", "launch", "platform", "library", "book", "before", "args", "script", "exit",
         "after-status", "takes"}
 
 
 def expand(text):
-    """{x*256} stands for 256 x's, so that long values stay readable."""
-    return re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+    """{x*256} stands for 256 x's, so that long values stay readable, and
+    {?*16} for 16 random letters and digits, made anew for every run."""
+    def repeat(m):
+        count = int(m.group(2))
+        if m.group(1) == "?":
+            return "".join(random.choice(string.ascii_letters + string.digits)
+                           for _ in range(count))
+        return m.group(1) * count
+    return re.sub(r"\{(.)\*(\d+)\}", repeat, text)
 
 
 def parse(path):
@@ -39,7 +48,7 @@ def parse(path):
                 current["stdout"] = (current["stdout"] or "") + blocks[line[1:]]["stdout"]
             elif line.startswith("[") and line.endswith("]"):
                 current = {"name": line[1:-1], "where": where, "book": [], "before": [],
-                           "script": [], "stdout": None, "library": "sim", "exit": "0"}
+                           "script": [], "env": [], "stdout": None, "library": "sim", "exit": "0"}
                 scenarios.append(current)
             elif not line.strip() or line.startswith("#"):
                 continue
@@ -60,7 +69,7 @@ def parse(path):
                 # and \t stands for a tab.
                 value = (value[1:].replace("\\t", "\t") if key == "launch"
                          else expand(value.strip()))
-                if key in ("book", "before", "script"):
+                if key in ("book", "before", "script", "env"):
                     current[key].append(value)
                 else:
                     current[key] = value
@@ -116,7 +125,7 @@ class WineTarget:
     and "no-<EntryPoint>" hold the simulated service, "none" holds no RAS
     library, and "base" keeps Wine's own."""
     windows = True
-    PREFIXES = ["sim", "none"] + ["no-" + e for e in ENTRY_POINTS]
+    PREFIXES = ["sim", "none", "hostile"] + ["no-" + e for e in ENTRY_POINTS]
 
     def __init__(self, build):
         self.build = os.path.abspath(build)
@@ -233,6 +242,13 @@ def check(target, scenario):
         env.pop("LD_LIBRARY_PATH", None)
         env["RASSIM_STATE"] = target.path(os.path.join(folder, "ras.state"))
         env["PATH"] = folder + os.pathsep + env.get("PATH", "")
+        for setting in scenario["env"]:
+            name, _, value = setting.partition("=")
+            env[name] = value
+        if "state" in scenario:
+            # A state file as the service would never leave it; \n is a line end.
+            with open(os.path.join(folder, "ras.state"), "w", newline="") as f:
+                f.write(scenario["state"].replace("\\n", "\n"))
         if scenario["book"]:
             book = os.path.join(folder, "phonebook.txt")
             with open(book, "w") as f:
