@@ -28,7 +28,8 @@ namespace {
 // The service's own codes, beyond those rasapi.h names.
 const DWORD ERROR_CANNOT_OPEN_PHONEBOOK = 621;
 const DWORD ERROR_CORRUPT_PHONEBOOK = 625;
-const DWORD ERROR_AUTHENTICATION_FAILURE = 691;
+// A copy built without an entry point may leave these unused.
+[[maybe_unused]] const DWORD ERROR_AUTHENTICATION_FAILURE = 691;
 // The platform's "unknown error": the state file could not be used.
 const DWORD ERROR_STATE = 635;
 
@@ -41,7 +42,7 @@ struct ErrorText {
   const char* text;
 };
 
-const ErrorText kErrorTexts[] = {
+[[maybe_unused]] const ErrorText kErrorTexts[] = {
     {6, "The connection handle is not valid, or the connection has gone."},
     {87, "A parameter given to the remote access service is not valid."},
     {603, "The buffer given is too small to hold the result."},
@@ -407,6 +408,7 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWOR
     *lpcb = needed;
     *lpcConnections = static_cast<DWORD>(conns.size());
     if (room < needed) return ERROR_BUFFER_TOO_SMALL;
+    if (!lprasconn) return 0;  // nothing to fill: no connections
     for (std::size_t i = 0; i < conns.size(); ++i) {
       RASCONNA& r = lprasconn[i];
       std::memset(&r, 0, sizeof r);

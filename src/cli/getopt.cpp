@@ -1,6 +1,7 @@
 #include "cli/getopt.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "console.h"
 
@@ -16,7 +17,11 @@ namespace {
   say(std::string(what) + letter + "'!!");
   say("('quorvel -h' for help...)");
   say("");
+#ifdef QUORVEL_FUZZING
+  throw ScanReported();
+#else
   std::exit(1);
+#endif
 }
 
 // Takes the text from the cursor to the next blank or the end of the line.
@@ -39,7 +44,7 @@ void opt_missing(char letter) {
 int getopt(std::string line, std::string options) {
   // An empty optarg means the last call ended a scan (or none ran yet).
   if (optarg.empty()) {
-    optargs = line;
+    optargs = std::move(line);
     it = optargs.begin();
   }
   optarg.clear();

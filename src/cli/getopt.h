@@ -16,6 +16,12 @@ extern std::string::iterator it;
 // holds no further option. The option's text is left in optarg.
 int getopt(std::string line, std::string options);
 
+#ifdef QUORVEL_FUZZING
+// Thrown instead of ending the process, in the fuzz build only, so that one
+// process can scan line after line.
+struct ScanReported {};
+#endif
+
 [[noreturn]] void opt_not_found(char letter);
 [[noreturn]] void opt_missing(char letter);
 

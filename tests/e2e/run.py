@@ -214,12 +214,18 @@ class WineTarget:
         return subprocess.run(["wine", program], env=env).returncode
 
 
-def run(target, tail, library, folder, env, launch=None):
+# Put before the run under test, e.g. valgrind; set by --valgrind.
+WRAPPER = []
+
+
+def run(target, tail, library, folder, env, launch=None, wrap=False):
     env = dict(env)
     if launch is not None:
         command = target.launch(launch, env)
     else:
         command = target.start(library, folder, env) + (tail.split(" ") if tail else [])
+    if wrap:
+        command = WRAPPER + command
     start = time.monotonic()
     done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
@@ -264,7 +270,7 @@ def check(target, scenario):
 
         tail = scenario.get("args", "")
         done, seconds = run(target, tail, scenario["library"], folder, env,
-                            scenario.get("launch"))
+                            scenario.get("launch"), wrap=True)
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
         if expected is not None and stdout != expected.encode():
@@ -277,7 +283,7 @@ def check(target, scenario):
         for password in passwords_in(tail):
             if password.encode() in done.stdout or password.encode() in done.stderr:
                 wrong.append("the password reached the output")
-        if "takes" in scenario:
+        if "takes" in scenario and not WRAPPER:
             low, high = (float(x) for x in scenario["takes"].split("-"))
             if not low <= seconds <= high:
                 wrong.append(f"took {seconds:.2f} s, expected {low}-{high} s")
@@ -298,8 +304,13 @@ def main():
     parser.add_argument("--run", help="run a Windows program in the simulated service's prefix")
     parser.add_argument("--only", help="run the scenario of this name alone")
     parser.add_argument("--jobs", type=int, default=16)
+    parser.add_argument("--valgrind", action="store_true",
+                        help="run each program under test in valgrind's memcheck")
     parser.add_argument("scenarios", nargs="?")
     options = parser.parse_args()
+    if options.valgrind:
+        WRAPPER.extend(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                        "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"])
     target = (WineTarget if options.windows else PosixTarget)(options.build)
     if options.prepare:
         return target.prepare()
