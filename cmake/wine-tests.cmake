@@ -3,7 +3,6 @@
 # prefix's system folder, and keeps a Wine server running in each so that
 # every case starts fast; a last step stops the servers.
 add_executable(launch tests/windows/launch.c)
-target_link_options(launch PRIVATE -static)
 
 list(APPEND E2E --windows)
 add_test(NAME "wine: prepare prefixes" COMMAND ${E2E} --prepare)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -77,7 +78,7 @@ class SimulatedService : public testing::Test {
   }
   void TearDown() override {
     if (service_.library) dlclose(service_.library);
-    std::system(("rm -rf " + folder_).c_str());
+    std::filesystem::remove_all(folder_);
   }
   void write(const std::string& name, const std::string& text) {
     std::ofstream(folder_ + "/" + name, std::ios::binary) << text;

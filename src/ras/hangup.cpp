@@ -35,9 +35,6 @@ void hangup_all() {
 
   std::vector<RASCONNA> records = enumerate_connections(enumerate, count);
   if (records.empty()) say("Nothing to hang... :-(");
-  // A record left without a handle was never filled in: there is nothing
-  // to hang up in it.
-  for (const RASCONNA& record : records)
-    if (record.hrasconn) hangup(record.hrasconn);
+  for (const RASCONNA& record : records) hangup(record.hrasconn);
   FreeLibrary(library);
 }

@@ -38,6 +38,11 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
     DWORD result = enumerate(records.data(), &bytes, &filled);
     if (result == 0) {
       records.resize(std::min<DWORD>(filled, count));
+      // A record left without a handle was never filled in: it stands for
+      // no connection.
+      records.erase(std::remove_if(records.begin(), records.end(),
+                                   [](const RASCONNA& record) { return !record.hrasconn; }),
+                    records.end());
       return records;
     }
     if (result != ERROR_BUFFER_TOO_SMALL || filled <= count) break;

@@ -38,6 +38,8 @@ std::string too_long_setting(const std::string& entry_name, const std::string& p
 // The shared pieces of the operations above.
 HMODULE load_rasapi32_or_exit();
 [[noreturn]] void missing_entry_point(const char* name);
+// The connections the library lists, with room for `count` of them; none
+// when it cannot list them.
 std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count);
 
 #endif

@@ -76,9 +76,9 @@ def parse(path):
     return scenarios
 
 
-def write_script(folder, spec, windows):
+def write_script(folder, line, windows):
     """A command for -c: its name, exit code and the line it prints."""
-    parts = spec.split(" ", 2)
+    parts = line.split(" ", 2)
     name, code, text = parts[0], parts[1], parts[2] if len(parts) > 2 else ""
     if windows:
         body = (f"@echo {text}\r\n" if text else "") + f"@exit /b {code}\r\n"
@@ -122,8 +122,8 @@ class PosixTarget:
 class WineTarget:
     """quorvel.exe under Wine. The program loads RASAPI32.DLL from the system
     folder only, so each library lives in a Wine prefix of its own: "sim"
-    and "no-<EntryPoint>" hold the simulated service, "none" holds no RAS
-    library, and "base" keeps Wine's own."""
+    and "no-<EntryPoint>" hold the simulated service, "hostile" the hostile
+    library, "none" no RAS library, and "base" keeps Wine's own."""
     windows = True
     PREFIXES = ["sim", "none", "hostile"] + ["no-" + e for e in ENTRY_POINTS]
 
@@ -260,8 +260,8 @@ def check(target, scenario):
             with open(book, "w") as f:
                 f.write("\n".join(scenario["book"]) + "\n")
             env["RASSIM_PHONEBOOK"] = target.path(book)
-        for spec in scenario["script"]:
-            write_script(folder, spec, target.windows)
+        for script in scenario["script"]:
+            write_script(folder, script, target.windows)
         for tail in scenario["before"]:
             done, _ = run(target, tail, "sim", folder, env)
             if done.returncode != 0:

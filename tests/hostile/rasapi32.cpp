@@ -3,6 +3,7 @@
 // stay within its buffers, end every wait and report every failure.
 //
 //   counts        claims far more connections than the buffer it was given
+//   unfilled      counts two connections, then fills in neither
 //   unterminated  fills every text it gives back with no terminating zero
 //   states        reports a connection state that does not exist
 //   codes         answers with error codes outside the RAS range
@@ -65,14 +66,16 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA records, LPDWORD
     return ERROR_BUFFER_TOO_SMALL;
   }
   DWORD room = records ? *bytes / sizeof(RASCONNA) : 0;
-  if (mode("counts")) {
+  if (mode("counts") || mode("unfilled")) {
     if (room < 2) {
       *bytes = 2 * sizeof(RASCONNA);
       *count = 2;
       return ERROR_BUFFER_TOO_SMALL;
     }
-    records[0].hrasconn = line_is_up() ? line : HRASCONN{};
-    *count = 100000;
+    if (mode("counts")) {
+      records[0].hrasconn = line_is_up() ? line : HRASCONN{};
+      *count = 100000;
+    }
     return 0;
   }
   if (room < 1) {
