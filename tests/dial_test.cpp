@@ -9,7 +9,8 @@ namespace {
 
 TEST(DialExtensions, CarryTheFixedOptions) {
   RASDIALEXTENSIONS extensions = dial_extensions();
-  EXPECT_EQ(extensions.dwSize, 16u);
+  // 16 bytes, or 24 on 64-bit Windows, where the window handle is wider.
+  EXPECT_EQ(extensions.dwSize, sizeof(RASDIALEXTENSIONS));
   EXPECT_EQ(extensions.dwfOptions, 0x82Eu);
   EXPECT_FALSE(extensions.hwndParent);
   EXPECT_EQ(extensions.reserved, 0u);

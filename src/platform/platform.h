@@ -20,8 +20,10 @@ typedef DWORD* LPDWORD;
 typedef void* HMODULE;
 typedef void* HINSTANCE;
 typedef int (*FARPROC)();
-// Inside the RAS records a window handle takes 32 bits, as on 32-bit Windows.
+// Inside the RAS records a window handle and a pointer-sized field take 32
+// bits, as on 32-bit Windows.
 typedef std::uint32_t HWND;
+typedef std::uint32_t ULONG_PTR;
 #define RASAPI_CALL
 #define WINAPI
 

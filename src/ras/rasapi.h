@@ -1,9 +1,13 @@
-// The records and entry points of RASAPI32.DLL, in the layout of 32-bit
-// Windows. They are declared here rather than taken from the system's ras.h,
+// The records and entry points of RASAPI32.DLL, in the layout of the
+// platform's first record versions: 4-byte packing, handles as wide as a
+// pointer on Windows (so 8 bytes on 64-bit Windows) and 32 bits in the
+// stand-in. They are declared here rather than taken from the system's ras.h,
 // which gives the newest, larger records: these sizes are the ones the
 // program has always passed, and every RAS library accepts them.
 #ifndef QUORVEL_RAS_RASAPI_H
 #define QUORVEL_RAS_RASAPI_H
+
+#include <cstddef>
 
 #include "platform/platform.h"
 
@@ -83,16 +87,28 @@ struct RASDIALEXTENSIONS {
   DWORD dwSize;
   DWORD dwfOptions;
   HWND hwndParent;
-  DWORD reserved;
+  ULONG_PTR reserved;
 };
 
 #pragma pack(pop)
 
-static_assert(sizeof(HRASCONN) == 4, "a connection handle takes 32 bits");
-static_assert(sizeof(RASCONNA) == 412, "RASCONNA keeps its 32-bit size");
-static_assert(sizeof(RASCONNSTATUSA) == 160, "RASCONNSTATUSA keeps its 32-bit size");
-static_assert(sizeof(RASDIALPARAMSA) == 1052, "RASDIALPARAMSA keeps its 32-bit size");
-static_assert(sizeof(RASDIALEXTENSIONS) == 16, "RASDIALEXTENSIONS keeps its 32-bit size");
+// The sizes every RAS library checks through dwSize: a record of another
+// size is refused, so each build pins its own.
+#if defined(_WIN64)
+static_assert(sizeof(HRASCONN) == 8 && sizeof(HWND) == 8, "64-bit Windows: 8-byte handles");
+static_assert(sizeof(RASCONNA) == 416, "RASCONNA, 64-bit layout");
+static_assert(sizeof(RASDIALEXTENSIONS) == 24, "RASDIALEXTENSIONS, 64-bit layout");
+static_assert(offsetof(RASDIALEXTENSIONS, reserved) == 16, "reserved is pointer-sized");
+#else
+static_assert(sizeof(HRASCONN) == 4 && sizeof(HWND) == 4, "32-bit layout: 4-byte handles");
+static_assert(sizeof(RASCONNA) == 412, "RASCONNA, 32-bit layout");
+static_assert(sizeof(RASDIALEXTENSIONS) == 16, "RASDIALEXTENSIONS, 32-bit layout");
+static_assert(offsetof(RASDIALEXTENSIONS, reserved) == 12, "reserved follows the window");
+#endif
+static_assert(offsetof(RASCONNA, hrasconn) == 4, "the handle follows dwSize");
+static_assert(offsetof(RASDIALEXTENSIONS, hwndParent) == 8, "the window follows the options");
+static_assert(sizeof(RASCONNSTATUSA) == 160, "RASCONNSTATUSA, the same on every build");
+static_assert(sizeof(RASDIALPARAMSA) == 1052, "RASDIALPARAMSA, the same on every build");
 
 typedef RASCONNA* LPRASCONNA;
 typedef RASCONNSTATUSA* LPRASCONNSTATUSA;
