@@ -2,7 +2,9 @@
 
 #include "console.h"
 
-const char version[] = "0.4";
+// The build hands over the project's version, so that the banner, -V and the
+// Windows file properties can never disagree.
+const char version[] = QUORVEL_VERSION;
 
 std::string version_line() { return std::string("  Version: '") + version + "'"; }
 
