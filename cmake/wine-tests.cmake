@@ -7,10 +7,11 @@
 add_executable(launch tests/windows/launch.c)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  list(APPEND E2E --wine win64)
+  set(arch win64)
 else()
-  list(APPEND E2E --wine win32)
+  set(arch win32)
 endif()
+list(APPEND E2E --wine ${arch})
 # CTest shows no output of a skipped case, so the reason is said here too.
 execute_process(COMMAND ${E2E} --probe OUTPUT_VARIABLE why_skipped
   OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -27,8 +28,24 @@ set_tests_properties("wine: prepare prefixes" "wine: stop servers" "unit tests u
 set_tests_properties("unit tests under Wine" PROPERTIES FIXTURES_REQUIRED wine)
 set(E2E_PROPERTIES FIXTURES_REQUIRED wine)
 
-set(CHECK_PE ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py ${CMAKE_OBJDUMP})
+# The PE files are read with pefile, which Debian packages for its own Python.
+find_program(PEFILE_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(CHECK_PE ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py)
 add_test(NAME "quorvel.exe imports no RAS library"
   COMMAND ${CHECK_PE} imports $<TARGET_FILE:quorvel>)
 add_test(NAME "RASAPI32.DLL exports the five plain names"
   COMMAND ${CHECK_PE} exports $<TARGET_FILE:rasapi32>)
+add_test(NAME "quorvel.exe is built for ${arch}"
+  COMMAND ${CHECK_PE} machine $<TARGET_FILE:quorvel> ${arch})
+add_test(NAME "quorvel.exe carries version ${PROJECT_VERSION}"
+  COMMAND ${CHECK_PE} version $<TARGET_FILE:quorvel> ${PROJECT_VERSION})
+add_test(NAME "quorvel.exe asks for no elevation"
+  COMMAND ${CHECK_PE} manifest $<TARGET_FILE:quorvel>)
+
+# What Windows reads as the version must be what the program prints.
+add_executable(fileversion tests/windows/fileversion.c)
+target_link_libraries(fileversion PRIVATE version)
+add_test(NAME "the file version agrees with the banner and -V"
+  COMMAND ${E2E} --version-info $<TARGET_FILE:fileversion>)
+set_tests_properties("the file version agrees with the banner and -V"
+  PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)

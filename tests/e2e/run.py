@@ -237,6 +237,27 @@ class WineTarget:
                                env=self.use_prefix(dict(os.environ), prefix))
         return 0
 
+    def version_info(self, fileversion):
+        """Windows' own reading of the program's version information
+        (GetFileVersionInfo) against the version the program prints."""
+        env = self.use_prefix(dict(os.environ), "sim")
+        read = subprocess.run([self.loader, fileversion, self.path(self.program)], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        info = dict(line.split("=", 1) for line in read.stdout.splitlines() if "=" in line)
+        done = subprocess.run([self.loader, self.program, "-V"], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        printed = re.fullmatch(r"\nquorvel v(.*)\n\n  Version: '(.*)'\n",
+                               done.stdout.replace("\r\n", "\n"))
+        versions = {"banner": printed and printed[1], "-V": printed and printed[2],
+                    "FileVersion": info.get("FileVersion"),
+                    "ProductVersion": info.get("ProductVersion")}
+        print(read.stderr + "\n".join(f"{k}: {v}" for k, v in versions.items())
+              + f"\nfixed: {info.get('Fixed')}")
+        version = versions["banner"] or "?"
+        numbers = (version.split(".") + ["0"] * 4)[:4]
+        same = len(set(versions.values())) == 1 and info.get("Fixed") == ".".join(numbers)
+        return 0 if same and read.returncode == 0 and done.returncode == 0 else 1
+
     def run(self, program):
         env = self.use_prefix(dict(os.environ), "sim")
         return subprocess.run([self.loader, program], env=env).returncode
@@ -332,6 +353,8 @@ def main():
     parser.add_argument("--stop", action="store_true", help="stop the Wine servers")
     parser.add_argument("--probe", action="store_true",
                         help="say whether this machine can run the build's programs")
+    parser.add_argument("--version-info", metavar="FILEVERSION_EXE",
+                        help="compare the version information with -V")
     parser.add_argument("--run", help="run a Windows program in the simulated service's prefix")
     parser.add_argument("--only", help="run the scenario of this name alone")
     parser.add_argument("--jobs", type=int, default=16)
@@ -358,6 +381,8 @@ def main():
         return target.stop()
     if options.run:
         return target.run(options.run)
+    if options.version_info:
+        return target.version_info(options.version_info)
 
     scenarios = parse(options.scenarios)
     if options.only:

@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
-"""Checks a release zip.
+"""Checks the release zips.
 
-contents ZIP ARCH          the zip holds quorvel.exe, stripped and built for
-                           ARCH (win32: i386, win64: x86-64), and README.txt
-                           with CRLF line ends, and nothing else.
-version ZIP ARCH VERSION   the exe from the zip prints the version line for
-                           -V under Wine; skipped (77) where the machine
-                           cannot run it.
+contents ZIP ARCH       the zip holds quorvel.exe, stripped and built for
+                        ARCH (win32: i386, win64: x86-64), and README.txt
+                        with CRLF line ends, and nothing else.
+version ZIP ARCH VERSION PREFIX
+                        the exe from the zip prints the version line for -V
+                        under Wine, in the Wine prefix PREFIX (made on first
+                        use); skipped (77) where the machine cannot run it.
+sign BUILD              makes a throw-away self-signed code-signing
+                        certificate in BUILD/signing and packs the release
+                        of BUILD again with it, into BUILD/signed.
+verify ZIP CERT         the exe's signature verifies against CERT, and a
+                        copy with one byte changed does not.
 """
 import os
 import subprocess
@@ -17,10 +23,8 @@ import zipfile
 import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from check_pe import MACHINES  # noqa: E402
 from run import WINE_LOADERS, why_no_32bit  # noqa: E402
-
-MACHINES = {"win32": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"],
-            "win64": pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]}
 
 
 def contents(archive, arch):
@@ -61,7 +65,7 @@ def run_under_wine(exe, arch, prefix, arguments):
     return done.returncode, stdout
 
 
-def version(archive, arch, expected, build):
+def version(archive, arch, expected, prefix):
     if arch == "win32":
         reason = why_no_32bit()
         if reason:
@@ -69,20 +73,59 @@ def version(archive, arch, expected, build):
             return None
     with tempfile.TemporaryDirectory() as folder:
         exe = archive.extract("quorvel.exe", folder)
-        code, stdout = run_under_wine(exe, arch, os.path.join(build, "wine-" + arch), ["-V"])
+        code, stdout = run_under_wine(exe, arch, prefix, ["-V"])
     want = f"\nquorvel v{expected}\n\n  Version: '{expected}'\n".encode()
     if code != 0 or stdout != want:
         return [f"-V ended with {code} and printed {stdout!r}, expected {want!r}"]
     return []
 
 
+def sign(build):
+    folder = os.path.join(build, "signing")
+    os.makedirs(folder, exist_ok=True)
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=quorvel test signing", "-keyout", key, "-out", cert,
+                    "-addext", "keyUsage=critical,digitalSignature",
+                    "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    env = dict(os.environ, QUORVEL_SIGN_CERT=cert, QUORVEL_SIGN_KEY=key)
+    env.pop("QUORVEL_SIGN_TIMESTAMP", None)
+    subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
+                    "-B", os.path.join(build, "signed")], env=env, check=True)
+    return []
+
+
+def verify(archive, cert):
+    with tempfile.TemporaryDirectory() as folder:
+        exe = archive.extract("quorvel.exe", folder)
+        check = ["osslsigncode", "verify", "-CAfile", cert, "-in"]
+        if subprocess.run(check + [exe], stdout=subprocess.DEVNULL).returncode != 0:
+            return ["the signature does not verify"]
+        # One byte of the code changed after signing must break the signature.
+        with open(exe, "r+b") as f:
+            offset = pefile.PE(exe, fast_load=True).sections[0].PointerToRawData + 64
+            f.seek(offset)
+            byte = f.read(1)
+            f.seek(offset)
+            f.write(bytes([byte[0] ^ 0xFF]))
+        if subprocess.run(check + [exe], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            return ["a copy with one byte changed still verifies"]
+    return []
+
+
 def main():
-    what, path, arch = sys.argv[1:4]
+    what, path = sys.argv[1:3]
+    if what == "sign":
+        return 1 if sign(path) else 0
     with zipfile.ZipFile(path) as archive:
         if what == "contents":
-            wrong = contents(archive, arch)
+            wrong = contents(archive, sys.argv[3])
+        elif what == "verify":
+            wrong = verify(archive, sys.argv[3])
         else:
-            wrong = version(archive, arch, sys.argv[4], os.path.dirname(os.path.abspath(path)))
+            wrong = version(archive, *sys.argv[3:6])
     if wrong is None:
         return 77
     for line in wrong:
