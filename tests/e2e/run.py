@@ -125,6 +125,19 @@ class PosixTarget:
 WINE_LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 
 
+def wine_env(env, prefix, arch):
+    """Sets what Wine needs to run programs of `arch` in the prefix folder."""
+    env.update(WINEPREFIX=os.path.abspath(prefix), WINEARCH=arch, WINELOADER=WINE_LOADERS[arch],
+               WINEDEBUG="-all")
+    return env
+
+
+def printed_version(stdout):
+    """The versions of the banner and of the -V line in -V's output, or None."""
+    printed = re.fullmatch(r"\nquorvel v(.*)\n\n  Version: '(.*)'\n", stdout.replace("\r\n", "\n"))
+    return printed.groups() if printed else None
+
+
 def why_no_32bit():
     """Why this machine cannot run 32-bit programs, or None when it can.
     Only the kernel refusing to start Wine's 32-bit loader counts: a missing
@@ -162,10 +175,8 @@ class WineTarget:
         return "Z:" + path.replace("/", "\\")
 
     def use_prefix(self, env, prefix, override="n"):
-        env.update(WINEPREFIX=os.path.join(self.wine, prefix), WINEARCH=self.arch,
-                   WINELOADER=self.loader, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="rasapi32=" + override)
-        return env
+        env["WINEDLLOVERRIDES"] = "rasapi32=" + override
+        return wine_env(env, os.path.join(self.wine, prefix), self.arch)
 
     def start(self, library, folder, env):
         program = self.program
@@ -246,9 +257,8 @@ class WineTarget:
         info = dict(line.split("=", 1) for line in read.stdout.splitlines() if "=" in line)
         done = subprocess.run([self.loader, self.program, "-V"], env=env,
                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
-        printed = re.fullmatch(r"\nquorvel v(.*)\n\n  Version: '(.*)'\n",
-                               done.stdout.replace("\r\n", "\n"))
-        versions = {"banner": printed and printed[1], "-V": printed and printed[2],
+        banner, line = printed_version(done.stdout) or (None, None)
+        versions = {"banner": banner, "-V": line,
                     "FileVersion": info.get("FileVersion"),
                     "ProductVersion": info.get("ProductVersion")}
         print(read.stderr + "\n".join(f"{k}: {v}" for k, v in versions.items())

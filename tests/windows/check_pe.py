@@ -48,10 +48,9 @@ def version(pe, project_version):
     numbers = [int(n) for n in project_version.split(".")]
     numbers += [0] * (4 - len(numbers))
     fixed = pe.VS_FIXEDFILEINFO[0]
-    found = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-             fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF]
-    product = [fixed.ProductVersionMS >> 16, fixed.ProductVersionMS & 0xFFFF,
-               fixed.ProductVersionLS >> 16, fixed.ProductVersionLS & 0xFFFF]
+    found, product = ([ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF] for ms, ls in (
+        (fixed.FileVersionMS, fixed.FileVersionLS),
+        (fixed.ProductVersionMS, fixed.ProductVersionLS)))
     tables = {table.LangID: table.entries for info in pe.FileInfo[0]
               if info.Key == b"StringFileInfo" for table in info.StringTable}
     strings = {k.decode(): v.decode() for k, v in tables.get(b"040904E4", {}).items()}
@@ -67,7 +66,8 @@ def version(pe, project_version):
 
 def manifest(pe):
     manifests = [entry for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries
-                 if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"] for entry in kind.directory.entries]
+                 if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]
+                 for entry in kind.directory.entries]
     if len(manifests) != 1 or manifests[0].id != 1:
         print("manifests:", [m.id for m in manifests])
         return False

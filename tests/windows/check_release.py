@@ -24,7 +24,7 @@ import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from check_pe import MACHINES  # noqa: E402
-from run import WINE_LOADERS, why_no_32bit  # noqa: E402
+from run import WINE_LOADERS, printed_version, why_no_32bit, wine_env  # noqa: E402
 
 
 def contents(archive, arch):
@@ -47,10 +47,9 @@ def contents(archive, arch):
 
 def run_under_wine(exe, arch, prefix, arguments):
     """Runs a Windows program in a prefix of its own, made on first use;
-    returns its exit code and standard output, CRLF turned into LF."""
+    returns its exit code and standard output."""
     loader = WINE_LOADERS[arch]
-    env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=arch, WINELOADER=loader,
-               WINEDEBUG="-all")
+    env = wine_env(dict(os.environ), prefix, arch)
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not os.path.isdir(os.path.join(prefix, "drive_c")):
         subprocess.run([loader, "wineboot", "-i"], env=env, check=True, **quiet)
@@ -60,7 +59,7 @@ def run_under_wine(exe, arch, prefix, arguments):
         done = subprocess.run([loader, exe] + arguments, env=env, stdin=subprocess.DEVNULL,
                               stdout=out, stderr=subprocess.DEVNULL, timeout=120)
         out.seek(0)
-        stdout = out.read().replace(b"\r\n", b"\n")
+        stdout = out.read().decode(errors="replace")
     subprocess.run(["wineserver", "-k"], env=env, **quiet)
     return done.returncode, stdout
 
@@ -74,9 +73,8 @@ def version(archive, arch, expected, prefix):
     with tempfile.TemporaryDirectory() as folder:
         exe = archive.extract("quorvel.exe", folder)
         code, stdout = run_under_wine(exe, arch, prefix, ["-V"])
-    want = f"\nquorvel v{expected}\n\n  Version: '{expected}'\n".encode()
-    if code != 0 or stdout != want:
-        return [f"-V ended with {code} and printed {stdout!r}, expected {want!r}"]
+    if code != 0 or printed_version(stdout) != (expected, expected):
+        return [f"-V ended with {code} and printed {stdout!r}, expected version {expected}"]
     return []
 
 
@@ -93,7 +91,6 @@ def sign(build):
     env.pop("QUORVEL_SIGN_TIMESTAMP", None)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
                     "-B", os.path.join(build, "signed")], env=env, check=True)
-    return []
 
 
 def verify(archive, cert):
@@ -118,7 +115,8 @@ def verify(archive, cert):
 def main():
     what, path = sys.argv[1:3]
     if what == "sign":
-        return 1 if sign(path) else 0
+        sign(path)
+        return 0
     with zipfile.ZipFile(path) as archive:
         if what == "contents":
             wrong = contents(archive, sys.argv[3])

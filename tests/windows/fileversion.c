@@ -1,13 +1,13 @@
-/* Prints what Windows itself reads from a program's version information
-   (GetFileVersionInfo), one "Name=value" line each, so that the tests can
-   compare it with what the program prints: fileversion.exe PROGRAM. */
+/* Prints the versions Windows itself reads from a program's version
+   information (GetFileVersionInfo), one "Name=value" line each, so that the
+   tests can compare them with what the program prints:
+   fileversion.exe PROGRAM. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
 
 int main(int argc, char** argv) {
-  static const char* const names[] = {"FileDescription", "FileVersion", "InternalName",
-                                      "OriginalFilename", "ProductName", "ProductVersion"};
+  static const char* const names[] = {"FileVersion", "ProductVersion"};
   DWORD ignored = 0;
   DWORD size = argc == 2 ? GetFileVersionInfoSizeA(argv[1], &ignored) : 0;
   void* info = size ? malloc(size) : NULL;
