@@ -1,7 +1,13 @@
 # The release: each Windows program built in a tree of its own with its
-# toolchain, installed stripped, and zipped with the text file an
-# administrator reads first: quorvel-<version>-win32.zip and -win64.zip.
+# toolchain, installed stripped, zipped with the text file an administrator
+# reads first (quorvel-<version>-win32.zip and -win64.zip), and packaged for
+# Windows Installer from the same files (quorvel-<version>-win32.msi and
+# -win64.msi).
 include(ExternalProject)
+
+if(NOT DEFINED BUILD_TESTING)
+  set(BUILD_TESTING ON)
+endif()
 
 configure_file(${CMAKE_SOURCE_DIR}/release/README.txt ${CMAKE_BINARY_DIR}/README.txt
   @ONLY NEWLINE_STYLE CRLF)
@@ -12,13 +18,20 @@ foreach(arch win32 win64)
   else()
     set(toolchain ${CMAKE_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake)
   endif()
+  # The tests run the scenarios against the installed exe: the trees build
+  # what those need beside it.
+  set(targets quorvel)
+  if(BUILD_TESTING)
+    list(APPEND targets scenario-programs)
+  endif()
   set(stage ${CMAKE_BINARY_DIR}/stage/${arch})
   ExternalProject_Add(quorvel-${arch}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/${arch}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${toolchain} -DCMAKE_BUILD_TYPE=Release
-      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=OFF
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target quorvel
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=${BUILD_TESTING}
+      -DQUORVEL_VERSION=${PROJECT_VERSION}
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${targets}
     INSTALL_COMMAND ${CMAKE_COMMAND} --install <BINARY_DIR> --strip --prefix ${stage}
     BUILD_ALWAYS ON)
   install(PROGRAMS ${stage}/bin/quorvel.exe ${CMAKE_BINARY_DIR}/README.txt
@@ -39,34 +52,92 @@ set(QUORVEL_SIGN_TIMESTAMP "" CACHE STRING "URL of an RFC 3161 timestamp server,
 foreach(name QUORVEL_SIGN_CERT QUORVEL_SIGN_KEY QUORVEL_SIGN_TIMESTAMP)
   set(CPACK_${name} "${${name}}")
 endforeach()
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/sign.cmake)
+# Windows Installer knows three-number versions. The upgrade code names
+# quorvel itself, for every version and both architectures: it never
+# changes.
+set(msi_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0)
+if(PROJECT_VERSION_PATCH)
+  set(msi_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+endif()
+set(CPACK_QUORVEL_MSI_VERSION ${msi_version})
+set(CPACK_QUORVEL_UPGRADE_CODE FEB90E66-451D-48E9-89C5-8CF85508A576)
+set(CPACK_QUORVEL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
 include(CPack)
 
+if(NOT BUILD_TESTING)
+  return()
+endif()
 enable_testing()
 # The PE files are read with pefile, which Debian packages for its own Python.
 find_program(PEFILE_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(CHECK_RELEASE ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
-add_test(NAME "release: sign both exes with a throw-away certificate"
+add_test(NAME "release: sign both exes and packages with a throw-away certificate"
   COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR})
-set_tests_properties("release: sign both exes with a throw-away certificate"
+set_tests_properties("release: sign both exes and packages with a throw-away certificate"
   PROPERTIES FIXTURES_SETUP signed)
+# The upgrade test installs a later version over this one.
+set(next_patch 1)
+if(PROJECT_VERSION_PATCH)
+  math(EXPR next_patch "${PROJECT_VERSION_PATCH} + 1")
+endif()
+set(next ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${next_patch})
+add_test(NAME "release: build ${next} for the upgrade test"
+  COMMAND ${CHECK_RELEASE} rebuild ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/upgrade ${next})
+set_tests_properties("release: build ${next} for the upgrade test"
+  PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
 foreach(arch win32 win64)
-  set(zip ${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.zip)
+  set(zip ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.zip)
+  set(msi ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.msi)
+  set(signed ${CMAKE_BINARY_DIR}/signed/${PROJECT_NAME}-${PROJECT_VERSION})
   set(prefix ${CMAKE_BINARY_DIR}/wine-${arch})
+  set(msi_prefix ${CMAKE_BINARY_DIR}/wine-msi-${arch})
+  set(installed "${msi_prefix}/drive_c/Program Files/quorvel/quorvel.exe")
+  set(E2E ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py --build ${CMAKE_BINARY_DIR}/${arch}
+    --wine ${arch})
   add_test(NAME "release: ${arch} zip holds the stripped exe and README.txt"
-    COMMAND ${CHECK_RELEASE} contents ${CMAKE_BINARY_DIR}/${zip} ${arch})
+    COMMAND ${CHECK_RELEASE} contents ${zip} ${arch})
   add_test(NAME "release: ${arch} exe prints the version under Wine"
-    COMMAND ${CHECK_RELEASE} version ${CMAKE_BINARY_DIR}/${zip} ${arch} ${PROJECT_VERSION} ${prefix})
-  add_test(NAME "release: signed ${arch} exe verifies, and fails with one byte changed"
-    COMMAND ${CHECK_RELEASE} verify ${CMAKE_BINARY_DIR}/signed/${zip}
+    COMMAND ${CHECK_RELEASE} version ${zip} ${arch} ${PROJECT_VERSION} ${prefix})
+  add_test(NAME "release: ${arch} package holds the zip's files, with its properties"
+    COMMAND ${CHECK_RELEASE} package ${msi} ${zip} ${msi_version} ${CPACK_QUORVEL_UPGRADE_CODE})
+  add_test(NAME "release: signed ${arch} exe and package verify, and fail with one byte changed"
+    COMMAND ${CHECK_RELEASE} verify ${signed}-${arch}.zip ${signed}-${arch}.msi
       ${CMAKE_BINARY_DIR}/signing/cert.pem)
   add_test(NAME "release: signed ${arch} exe prints the version under Wine"
-    COMMAND ${CHECK_RELEASE} version ${CMAKE_BINARY_DIR}/signed/${zip} ${arch}
-      ${PROJECT_VERSION} ${prefix})
-  set_tests_properties("release: ${arch} exe prints the version under Wine"
+    COMMAND ${CHECK_RELEASE} version ${signed}-${arch}.zip ${arch} ${PROJECT_VERSION} ${prefix})
+  add_test(NAME "release: ${arch} package installs silently under Wine"
+    COMMAND ${CHECK_RELEASE} install ${msi} ${arch} ${PROJECT_VERSION} ${msi_prefix})
+  add_test(NAME "release: ${arch} Wine prefixes for the scenarios" COMMAND ${E2E} --prepare)
+  add_test(NAME "release: installed ${arch} exe passes the scenarios"
+    COMMAND ${E2E} --program ${installed} ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios.txt)
+  add_test(NAME "release: ${arch} stop the scenarios' Wine servers" COMMAND ${E2E} --stop)
+  add_test(NAME "release: ${arch} package upgrades to ${next}, refuses a downgrade, uninstalls"
+    COMMAND ${CHECK_RELEASE} upgrade ${msi} ${arch} ${PROJECT_VERSION} ${msi_prefix}
+      ${CMAKE_BINARY_DIR}/upgrade/${PROJECT_NAME}-${next}-${arch}.msi ${next})
+  set_tests_properties(
+    "release: ${arch} exe prints the version under Wine"
     "release: signed ${arch} exe prints the version under Wine"
+    "release: ${arch} package installs silently under Wine"
+    "release: ${arch} Wine prefixes for the scenarios"
+    "release: installed ${arch} exe passes the scenarios"
+    "release: ${arch} stop the scenarios' Wine servers"
+    "release: ${arch} package upgrades to ${next}, refuses a downgrade, uninstalls"
     PROPERTIES SKIP_RETURN_CODE 77)
-  set_tests_properties("release: signed ${arch} exe verifies, and fails with one byte changed"
+  set_tests_properties(
+    "release: signed ${arch} exe and package verify, and fail with one byte changed"
     "release: signed ${arch} exe prints the version under Wine"
     PROPERTIES FIXTURES_REQUIRED signed)
+  # Installed, then the scenarios, then upgraded and removed.
+  set_tests_properties("release: ${arch} package installs silently under Wine"
+    PROPERTIES FIXTURES_SETUP installed-${arch})
+  set_tests_properties("release: ${arch} Wine prefixes for the scenarios"
+    PROPERTIES FIXTURES_SETUP prefixes-${arch} TIMEOUT 300)
+  set_tests_properties("release: ${arch} stop the scenarios' Wine servers"
+    PROPERTIES FIXTURES_CLEANUP prefixes-${arch})
+  set_tests_properties("release: installed ${arch} exe passes the scenarios"
+    PROPERTIES FIXTURES_REQUIRED "installed-${arch};prefixes-${arch}")
+  set_tests_properties(
+    "release: ${arch} package upgrades to ${next}, refuses a downgrade, uninstalls"
+    PROPERTIES FIXTURES_CLEANUP installed-${arch} FIXTURES_REQUIRED later)
 endforeach()

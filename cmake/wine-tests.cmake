@@ -49,3 +49,11 @@ add_test(NAME "the file version agrees with the banner and -V"
   COMMAND ${E2E} --version-info $<TARGET_FILE:fileversion>)
 set_tests_properties("the file version agrees with the banner and -V"
   PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)
+
+# What the scenarios need beside the program, so that the release can run
+# them against its installed exe without building the unit tests.
+add_custom_target(scenario-programs)
+add_dependencies(scenario-programs quorvel rasapi32 rasapi32-hostile launch)
+foreach(entry IN LISTS RASSIM_ENTRY_POINTS)
+  add_dependencies(scenario-programs rasapi32-no-${entry})
+endforeach()

@@ -366,6 +366,8 @@ def main():
     parser.add_argument("--version-info", metavar="FILEVERSION_EXE",
                         help="compare the version information with -V")
     parser.add_argument("--run", help="run a Windows program in the simulated service's prefix")
+    parser.add_argument("--program", help="run the scenarios against this program, such as "
+                        "an installed one, instead of the build's")
     parser.add_argument("--only", help="run the scenario of this name alone")
     parser.add_argument("--jobs", type=int, default=16)
     parser.add_argument("--valgrind", action="store_true",
@@ -385,6 +387,8 @@ def main():
     if options.probe:
         return 0
     target = WineTarget(options.build, options.wine) if options.wine else PosixTarget(options.build)
+    if options.program:
+        target.program = os.path.abspath(options.program)
     if options.prepare:
         return target.prepare()
     if options.stop:

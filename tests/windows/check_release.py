@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the release zips.
+"""Checks the release zips and Windows Installer packages.
 
 contents ZIP ARCH       the zip holds quorvel.exe, stripped and built for
                         ARCH (win32: i386, win64: x86-64), and README.txt
@@ -7,14 +7,26 @@ contents ZIP ARCH       the zip holds quorvel.exe, stripped and built for
 version ZIP ARCH VERSION PREFIX
                         the exe from the zip prints the version line for -V
                         under Wine, in the Wine prefix PREFIX (made on first
-                        use); skipped (77) where the machine cannot run it.
+                        use).
+package MSI ZIP MSI_VERSION UPGRADE_CODE
+                        the package holds the zip's files, byte for byte,
+                        and has the properties it should.
 sign BUILD              makes a throw-away self-signed code-signing
                         certificate in BUILD/signing and packs the release
                         of BUILD again with it, into BUILD/signed.
-verify ZIP CERT         the exe's signature verifies against CERT, and a
-                        copy with one byte changed does not.
+verify ZIP MSI CERT     the zip's exe and the package verify against CERT,
+                        and copies with one byte changed do not.
+rebuild SOURCE FOLDER VERSION
+                        builds the release without tests in FOLDER as VERSION.
+install MSI ARCH VERSION PREFIX
+                        a silent install into a fresh Wine prefix.
+upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
+                        over that install: an upgrade to the later package,
+                        a refused downgrade, an uninstall.
+Whatever runs under Wine is skipped (77) where the machine cannot run it.
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,6 +37,12 @@ import pefile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from check_pe import MACHINES  # noqa: E402
 from run import WINE_LOADERS, printed_version, why_no_32bit, wine_env  # noqa: E402
+
+PUBLISHER = "The quorvel developers"
+FOLDER = r"C:\Program Files\quorvel"
+ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def contents(archive, arch):
@@ -45,37 +63,64 @@ def contents(archive, arch):
     return wrong
 
 
-def run_under_wine(exe, arch, prefix, arguments):
-    """Runs a Windows program in a prefix of its own, made on first use;
-    returns its exit code and standard output."""
-    loader = WINE_LOADERS[arch]
+def wine(arch, prefix, command, cwd=None):
+    """Runs a Windows command in the Wine prefix; returns its exit code and
+    standard output. Wine's background services keep an inherited pipe
+    open: the output goes to a file instead."""
     env = wine_env(dict(os.environ), prefix, arch)
-    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not os.path.isdir(os.path.join(prefix, "drive_c")):
-        subprocess.run([loader, "wineboot", "-i"], env=env, check=True, **quiet)
-    # Wine's background services keep an inherited pipe open: the output
-    # goes to a file instead.
     with tempfile.TemporaryFile() as out:
-        done = subprocess.run([loader, exe] + arguments, env=env, stdin=subprocess.DEVNULL,
-                              stdout=out, stderr=subprocess.DEVNULL, timeout=120)
+        done = subprocess.run([WINE_LOADERS[arch]] + command, env=env, cwd=cwd,
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                              timeout=120)
         out.seek(0)
-        stdout = out.read().decode(errors="replace")
-    subprocess.run(["wineserver", "-k"], env=env, **quiet)
-    return done.returncode, stdout
+        return done.returncode, out.read().decode(errors="replace")
+
+
+def stop_wine(arch, prefix):
+    subprocess.run(["wineserver", "-k"], env=wine_env(dict(os.environ), prefix, arch), **QUIET)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def version_output(version):
+    return f"\r\nquorvel v{version}\r\n\r\n  Version: '{version}'\r\n"
 
 
 def version(archive, arch, expected, prefix):
-    if arch == "win32":
-        reason = why_no_32bit()
-        if reason:
-            print(f"this machine cannot run 32-bit programs: {reason}")
-            return None
     with tempfile.TemporaryDirectory() as folder:
         exe = archive.extract("quorvel.exe", folder)
-        code, stdout = run_under_wine(exe, arch, prefix, ["-V"])
+        if not os.path.isdir(os.path.join(prefix, "drive_c")):
+            wine(arch, prefix, ["wineboot", "-i"])
+        code, stdout = wine(arch, prefix, [exe, "-V"])
+        stop_wine(arch, prefix)
     if code != 0 or printed_version(stdout) != (expected, expected):
         return [f"-V ended with {code} and printed {stdout!r}, expected version {expected}"]
     return []
+
+
+def msi_version(version):
+    return ".".join((version.split(".") + ["0", "0"])[:3])
+
+
+def package(msi, archive, version, upgrade_code):
+    wrong = []
+    table = subprocess.run(["msiinfo", "export", msi, "Property"], capture_output=True,
+                           text=True, check=True).stdout.splitlines()[3:]
+    properties = dict(line.split("\t", 1) for line in table)
+    expected = {"ProductName": "quorvel", "ProductVersion": version, "Manufacturer": PUBLISHER,
+                "ALLUSERS": "1", "UpgradeCode": "{" + upgrade_code + "}", "ARPNOMODIFY": "1"}
+    for name, value in expected.items():
+        if properties.get(name, "").upper() != value.upper():
+            wrong.append(f"{name} is {properties.get(name)!r}, expected {value!r}")
+    with tempfile.TemporaryDirectory() as folder:
+        subprocess.run(["msiextract", "-C", folder, msi], check=True, **QUIET)
+        found = {name: open(os.path.join(top, name), "rb").read()
+                 for top, _, names in os.walk(folder) for name in names}
+    if found != {name: archive.read(name) for name in archive.namelist()}:
+        wrong.append(f"the package holds {sorted(found)}, not the zip's files byte for byte")
+    return wrong
 
 
 def sign(build):
@@ -93,39 +138,136 @@ def sign(build):
                     "-B", os.path.join(build, "signed")], env=env, check=True)
 
 
-def verify(archive, cert):
+def verify(archive, msi, cert):
+    wrong = []
     with tempfile.TemporaryDirectory() as folder:
         exe = archive.extract("quorvel.exe", folder)
-        check = ["osslsigncode", "verify", "-CAfile", cert, "-in"]
-        if subprocess.run(check + [exe], stdout=subprocess.DEVNULL).returncode != 0:
-            return ["the signature does not verify"]
-        # One byte of the code changed after signing must break the signature.
-        with open(exe, "r+b") as f:
-            offset = pefile.PE(exe, fast_load=True).sections[0].PointerToRawData + 64
-            f.seek(offset)
-            byte = f.read(1)
-            f.seek(offset)
-            f.write(bytes([byte[0] ^ 0xFF]))
-        if subprocess.run(check + [exe], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0:
-            return ["a copy with one byte changed still verifies"]
-    return []
+        # A byte of the exe's code, and one of the package's comment (in
+        # its string pool), changed after signing must break the signature.
+        code = pefile.PE(exe, fast_load=True).sections[0].PointerToRawData + 64
+        msi = shutil.copy2(msi, folder)
+        comment = open(msi, "rb").read().find(b"Dials, reports")
+        for path, offset in ((exe, code), (msi, comment)):
+            check = ["osslsigncode", "verify", "-CAfile", cert, "-in", path]
+            name = os.path.basename(path)
+            if subprocess.run(check, stdout=subprocess.DEVNULL).returncode != 0:
+                wrong.append(f"the signature of {name} does not verify")
+            with open(path, "r+b") as f:
+                f.seek(offset)
+                byte = f.read(1)
+                f.seek(offset)
+                f.write(bytes([byte[0] ^ 0xFF]))
+            if subprocess.run(check, **QUIET).returncode == 0:
+                wrong.append(f"a copy of {name} with one byte changed still verifies")
+    return wrong
+
+
+def rebuild(source, folder, version):
+    shutil.rmtree(folder, ignore_errors=True)
+    for command in (["cmake", "-S", source, "-B", folder, "-DQUORVEL_RELEASE=ON",
+                     "-DBUILD_TESTING=OFF", f"-DQUORVEL_VERSION={version}"],
+                    ["cmake", "--build", folder],
+                    ["cpack", "--config", os.path.join(folder, "CPackConfig.cmake"), "-B", folder]):
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+
+
+def values(arch, prefix, key, *options):
+    """The values that reg query prints for a key (read through Wine: the
+    registry files on disk are written late), a dict for each key."""
+    found = []
+    for line in wine(arch, prefix, ["reg", "query", key] + list(options))[1].splitlines():
+        if line.startswith("HKEY_"):
+            found.append({})
+        elif line.startswith("    ") and found:
+            parts = line.strip().split("    ", 2)
+            found[-1][parts[0]] = parts[2] if len(parts) > 2 else ""
+    return found
+
+
+def installation(arch, prefix, version):
+    """How the prefix differs from one with quorvel `version` installed, or
+    with no quorvel at all for None."""
+    folder = os.path.join(prefix, "drive_c", "Program Files", "quorvel")
+    path = values(arch, prefix, ENVIRONMENT, "/v", "PATH")[0].get("PATH", "")
+    keys = ("DisplayName", "Publisher", "DisplayVersion")
+    entries = [{k: entry.get(k) for k in keys} for entry in values(arch, prefix, UNINSTALL, "/s")
+               if entry.get("DisplayName") == "quorvel"]
+    # A new command prompt, in another folder, finds it through PATH.
+    with tempfile.TemporaryDirectory() as elsewhere:
+        printed = wine(arch, prefix, ["cmd", "/c", "quorvel", "-V"], cwd=elsewhere)[1]
+    found = {"the folder holds": sorted(os.listdir(folder)) if os.path.isdir(folder) else None,
+             "PATH names the folder, times:": [e.rstrip("\\").lower() for e in
+                                               path.split(";")].count(FOLDER.lower()),
+             "Add/Remove Programs lists": entries,
+             "quorvel -V in a new cmd printed": printed}
+    expected = [None, 0, [], ""] if version is None else [
+        ["README.txt", "quorvel.exe"], 1,
+        [dict(zip(keys, ("quorvel", PUBLISHER, msi_version(version))))], version_output(version)]
+    wrong = [f"PATH has an empty entry: {path}"] if "" in path.split(";") else []
+    return wrong + [f"{what} {got!r}, expected {want!r}"
+                    for (what, got), want in zip(found.items(), expected) if got != want]
+
+
+def msiexec(arch, prefix, action, msi):
+    return wine(arch, prefix, ["msiexec", action, windows_path(msi), "/qn"])[0]
+
+
+def install(msi, arch, version, prefix):
+    shutil.rmtree(prefix, ignore_errors=True)
+    wine(arch, prefix, ["wineboot", "-i"])
+    code = msiexec(arch, prefix, "/i", msi)
+    wrong = [f"msiexec /i ended with {code}"] if code else []
+    wrong += installation(arch, prefix, version)
+    stop_wine(arch, prefix)
+    return wrong
+
+
+def upgrade(msi, arch, version, prefix, later_msi, later):
+    wrong = []
+    code = msiexec(arch, prefix, "/i", later_msi)
+    if code:
+        wrong.append(f"installing {later} over {version} ended with {code}")
+    wrong += installation(arch, prefix, later)
+    # Refused with 1603, which reaches us cut to its low byte under Wine.
+    code = msiexec(arch, prefix, "/i", msi)
+    if code not in (1603, 1603 & 0xFF):
+        wrong.append(f"installing {version} over {later} ended with {code}, not 1603")
+    wrong += installation(arch, prefix, later)
+    code = msiexec(arch, prefix, "/x", later_msi)
+    if code:
+        wrong.append(f"msiexec /x ended with {code}")
+    wrong += installation(arch, prefix, None)
+    stop_wine(arch, prefix)
+    return wrong
 
 
 def main():
-    what, path = sys.argv[1:3]
+    what, path, *rest = sys.argv[1:]
+    if what in ("version", "install", "upgrade") and rest[0] == "win32":
+        reason = why_no_32bit()
+        if reason:
+            print(f"this machine cannot run 32-bit programs: {reason}")
+            return 77
     if what == "sign":
         sign(path)
         return 0
-    with zipfile.ZipFile(path) as archive:
-        if what == "contents":
-            wrong = contents(archive, sys.argv[3])
-        elif what == "verify":
-            wrong = verify(archive, sys.argv[3])
-        else:
-            wrong = version(archive, *sys.argv[3:6])
-    if wrong is None:
-        return 77
+    if what == "rebuild":
+        rebuild(path, *rest)
+        return 0
+    if what == "install":
+        wrong = install(path, *rest)
+    elif what == "upgrade":
+        wrong = upgrade(path, *rest)
+    else:
+        with zipfile.ZipFile(path if what != "package" else rest[0]) as archive:
+            if what == "contents":
+                wrong = contents(archive, *rest)
+            elif what == "verify":
+                wrong = verify(archive, *rest)
+            elif what == "package":
+                wrong = package(path, archive, *rest[1:])
+            else:
+                wrong = version(archive, *rest)
     for line in wrong:
         print(f"{os.path.basename(path)}: {line}")
     print(f"{os.path.basename(path)}: {'ok' if not wrong else 'FAILED'}")
