@@ -11,9 +11,16 @@ version EXE VERSION   the version information: numbers and strings of the
                       code page 1252.
 manifest EXE          the manifest asks for no elevation (asInvoker, no UI
                       access), names Windows 7 to 11, sets no code page.
+hardening EXE         ASLR (DYNAMIC_BASE, and HIGH_ENTROPY_VA on 64-bit) and
+                      DEP (NX_COMPAT) are asked for, and the relocations that
+                      ASLR needs are there.
+size EXE STRIP BUDGET a copy stripped with STRIP is at most BUDGET bytes.
 """
+import os
 import re
+import subprocess
 import sys
+import tempfile
 
 import pefile
 
@@ -79,11 +86,33 @@ def manifest(pe):
             and "activeCodePage" not in text)
 
 
+def hardening(pe):
+    flags = {name: getattr(pe.OPTIONAL_HEADER, "IMAGE_DLLCHARACTERISTICS_" + name)
+             for name in ("DYNAMIC_BASE", "NX_COMPAT", "HIGH_ENTROPY_VA")}
+    relocations = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".reloc")
+    print("hardening:", flags, "relocations:", relocations)
+    wide = pe.FILE_HEADER.Machine == MACHINES["win64"]
+    return (flags["DYNAMIC_BASE"] and flags["NX_COMPAT"]
+            and (flags["HIGH_ENTROPY_VA"] or not wide) and relocations > 0)
+
+
+def size(pe, strip, budget):
+    # What ships is stripped: the budget is for that copy, not the build's.
+    with tempfile.TemporaryDirectory() as folder:
+        copy = os.path.join(folder, "stripped.exe")
+        subprocess.run([strip, "-o", copy, pe.path], check=True)
+        found = os.path.getsize(copy)
+    print(f"stripped size: {found:,} bytes (budget {int(budget):,})")
+    return found <= int(budget)
+
+
 def main():
     what, path = sys.argv[1:3]
-    pe = pefile.PE(path)
+    pe = pefile.PE(path, fast_load=what == "size")
+    pe.path = path
     checks = {"imports": imports, "exports": exports, "machine": machine,
-              "version": version, "manifest": manifest}
+              "version": version, "manifest": manifest, "hardening": hardening,
+              "size": size}
     return 0 if checks[what](pe, *sys.argv[3:]) else 1
 
 
