@@ -9,6 +9,22 @@ if(NOT DEFINED BUILD_TESTING)
   set(BUILD_TESTING ON)
 endif()
 
+# One time for every timestamp the release writes (the exes' headers, the
+# zip entries, the packages' summaries), so that the same source gives the
+# same bytes: SOURCE_DATE_EPOCH when given, else the time of the commit
+# being built.
+set(epoch $ENV{SOURCE_DATE_EPOCH})
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT epoch MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "release: set SOURCE_DATE_EPOCH to the release's time in seconds "
+    "since 1970 (it is taken from the commit only in a git checkout)")
+endif()
+# pefile and olefile are packaged by Debian for its own Python.
+find_program(DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+
 configure_file(${CMAKE_SOURCE_DIR}/release/README.txt ${CMAKE_BINARY_DIR}/README.txt
   @ONLY NEWLINE_STYLE CRLF)
 
@@ -25,14 +41,16 @@ foreach(arch win32 win64)
     list(APPEND targets scenario-programs)
   endif()
   set(stage ${CMAKE_BINARY_DIR}/stage/${arch})
+  # Linking and stripping write the time into the exe's header.
+  set(at_epoch ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${epoch} ${CMAKE_COMMAND})
   ExternalProject_Add(quorvel-${arch}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/${arch}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${toolchain} -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=${BUILD_TESTING}
       -DQUORVEL_VERSION=${PROJECT_VERSION}
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${targets}
-    INSTALL_COMMAND ${CMAKE_COMMAND} --install <BINARY_DIR> --strip --prefix ${stage}
+    BUILD_COMMAND ${at_epoch} --build <BINARY_DIR> --target ${targets}
+    INSTALL_COMMAND ${at_epoch} --install <BINARY_DIR> --strip --prefix ${stage}
     BUILD_ALWAYS ON)
   install(PROGRAMS ${stage}/bin/quorvel.exe ${CMAKE_BINARY_DIR}/README.txt
     DESTINATION . COMPONENT ${arch})
@@ -62,16 +80,17 @@ endif()
 set(CPACK_QUORVEL_MSI_VERSION ${msi_version})
 set(CPACK_QUORVEL_UPGRADE_CODE FEB90E66-451D-48E9-89C5-8CF85508A576)
 set(CPACK_QUORVEL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+set(CPACK_QUORVEL_SOURCE_DATE_EPOCH ${epoch})
+set(CPACK_QUORVEL_PYTHON ${DEBIAN_PYTHON})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/sums.cmake)
 include(CPack)
 
 if(NOT BUILD_TESTING)
   return()
 endif()
 enable_testing()
-# The PE files are read with pefile, which Debian packages for its own Python.
-find_program(PEFILE_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
-set(CHECK_RELEASE ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
+set(CHECK_RELEASE ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
 add_test(NAME "release: sign both exes and packages with a throw-away certificate"
   COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR})
 set_tests_properties("release: sign both exes and packages with a throw-away certificate"
@@ -86,6 +105,11 @@ add_test(NAME "release: build ${next} for the upgrade test"
   COMMAND ${CHECK_RELEASE} rebuild ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/upgrade ${next})
 set_tests_properties("release: build ${next} for the upgrade test"
   PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
+add_test(NAME "release: built again elsewhere and later, every file is the same"
+  COMMAND ${CHECK_RELEASE} reproduce ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}
+    ${CMAKE_BINARY_DIR}/again ${PROJECT_VERSION})
+set_tests_properties("release: built again elsewhere and later, every file is the same"
+  PROPERTIES TIMEOUT 600)
 foreach(arch win32 win64)
   set(zip ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.zip)
   set(msi ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.msi)
@@ -93,10 +117,10 @@ foreach(arch win32 win64)
   set(prefix ${CMAKE_BINARY_DIR}/wine-${arch})
   set(msi_prefix ${CMAKE_BINARY_DIR}/wine-msi-${arch})
   set(installed "${msi_prefix}/drive_c/Program Files/quorvel/quorvel.exe")
-  set(E2E ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py --build ${CMAKE_BINARY_DIR}/${arch}
+  set(E2E ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py --build ${CMAKE_BINARY_DIR}/${arch}
     --wine ${arch})
-  add_test(NAME "release: ${arch} zip holds the stripped exe and README.txt"
-    COMMAND ${CHECK_RELEASE} contents ${zip} ${arch})
+  add_test(NAME "release: ${arch} zip holds the stripped, hardened exe and README.txt"
+    COMMAND ${CHECK_RELEASE} contents ${zip} ${arch} ${QUORVEL_SIZE_BUDGET})
   add_test(NAME "release: ${arch} exe prints the version under Wine"
     COMMAND ${CHECK_RELEASE} version ${zip} ${arch} ${PROJECT_VERSION} ${prefix})
   add_test(NAME "release: ${arch} package holds the zip's files, with its properties"

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Checks the release zips and Windows Installer packages.
 
-contents ZIP ARCH       the zip holds quorvel.exe, stripped and built for
-                        ARCH (win32: i386, win64: x86-64), and README.txt
-                        with CRLF line ends, and nothing else.
+contents ZIP ARCH BUDGET
+                        the zip holds quorvel.exe, stripped, built for ARCH
+                        (win32: i386, win64: x86-64), hardened and at most
+                        BUDGET bytes, and README.txt with CRLF line ends, and
+                        nothing else.
 version ZIP ARCH VERSION PREFIX
                         the exe from the zip prints the version line for -V
                         under Wine, in the Wine prefix PREFIX (made on first
@@ -18,6 +20,9 @@ verify ZIP MSI CERT     the zip's exe and the package verify against CERT,
                         and copies with one byte changed do not.
 rebuild SOURCE FOLDER VERSION
                         builds the release without tests in FOLDER as VERSION.
+reproduce BUILD SOURCE FOLDER VERSION
+                        builds it again in FOLDER, at least a second after
+                        BUILD, and compares each file BUILD/SHA256SUMS lists.
 install MSI ARCH VERSION PREFIX
                         a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -30,12 +35,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 
 import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from check_pe import MACHINES  # noqa: E402
+from check_pe import MACHINES, hardening  # noqa: E402
 from run import WINE_LOADERS, printed_version, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
@@ -45,7 +51,7 @@ UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def contents(archive, arch):
+def contents(archive, arch, budget):
     wrong = []
     names = sorted(archive.namelist())
     if names != ["README.txt", "quorvel.exe"]:
@@ -56,6 +62,8 @@ def contents(archive, arch):
     if exe.FILE_HEADER.NumberOfSymbols or any(
             section.Name.startswith(b".debug") for section in exe.sections):
         wrong.append("quorvel.exe is not stripped")
+    if not hardening(exe) or len(archive.read("quorvel.exe")) > int(budget):
+        wrong.append(f"quorvel.exe lacks ASLR or DEP, or is over {budget} bytes")
     text = archive.read("README.txt")
     if not text.endswith(b"\r\n") or text.count(b"\n") != text.count(b"\r\n") \
             or text.count(b"\r") != text.count(b"\r\n"):
@@ -171,6 +179,23 @@ def rebuild(source, folder, version):
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
 
 
+def reproduce(build, source, folder, version):
+    sums = os.path.abspath(os.path.join(build, "SHA256SUMS"))
+    time.sleep(max(0.0, os.path.getmtime(sums) + 1 - time.time()))
+    rebuild(source, folder, version)
+    wrong = []
+    for line in open(sums):
+        name = line.rstrip("\n").split("  ", 1)[1]
+        first, second = (open(os.path.join(top, name), "rb").read() for top in (build, folder))
+        if first != second:
+            at = next((i for i, (a, b) in enumerate(zip(first, second)) if a != b),
+                      min(len(first), len(second)))
+            wrong.append(f"{name} differs from offset {at}")
+    if subprocess.run(["sha256sum", "--quiet", "-c", sums], cwd=folder).returncode:
+        wrong.append(f"sha256sum -c {sums} fails in {folder}")
+    return wrong
+
+
 def values(arch, prefix, key, *options):
     """The values that reg query prints for a key (read through Wine: the
     registry files on disk are written late), a dict for each key."""
@@ -254,7 +279,9 @@ def main():
     if what == "rebuild":
         rebuild(path, *rest)
         return 0
-    if what == "install":
+    if what == "reproduce":
+        wrong = reproduce(path, *rest)
+    elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":
         wrong = upgrade(path, *rest)
