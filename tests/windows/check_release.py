@@ -233,37 +233,31 @@ def installation(arch, prefix, version):
                     for (what, got), want in zip(found.items(), expected) if got != want]
 
 
-def msiexec(arch, prefix, action, msi):
-    return wine(arch, prefix, ["msiexec", action, windows_path(msi), "/qn"])[0]
+def msiexec(arch, prefix, steps):
+    """Runs msiexec for each step (action, package, the exit codes it may
+    end with, the version installed afterwards or None) and checks the
+    installation after each."""
+    wrong = []
+    for action, package, codes, left in steps:
+        code = wine(arch, prefix, ["msiexec", action, windows_path(package), "/qn"])[0]
+        if code not in codes:
+            wrong.append(f"msiexec {action} {os.path.basename(package)} ended with {code}")
+        wrong += installation(arch, prefix, left)
+    stop_wine(arch, prefix)
+    return wrong
 
 
 def install(msi, arch, version, prefix):
     shutil.rmtree(prefix, ignore_errors=True)
     wine(arch, prefix, ["wineboot", "-i"])
-    code = msiexec(arch, prefix, "/i", msi)
-    wrong = [f"msiexec /i ended with {code}"] if code else []
-    wrong += installation(arch, prefix, version)
-    stop_wine(arch, prefix)
-    return wrong
+    return msiexec(arch, prefix, [("/i", msi, (0,), version)])
 
 
 def upgrade(msi, arch, version, prefix, later_msi, later):
-    wrong = []
-    code = msiexec(arch, prefix, "/i", later_msi)
-    if code:
-        wrong.append(f"installing {later} over {version} ended with {code}")
-    wrong += installation(arch, prefix, later)
-    # Refused with 1603, which reaches us cut to its low byte under Wine.
-    code = msiexec(arch, prefix, "/i", msi)
-    if code not in (1603, 1603 & 0xFF):
-        wrong.append(f"installing {version} over {later} ended with {code}, not 1603")
-    wrong += installation(arch, prefix, later)
-    code = msiexec(arch, prefix, "/x", later_msi)
-    if code:
-        wrong.append(f"msiexec /x ended with {code}")
-    wrong += installation(arch, prefix, None)
-    stop_wine(arch, prefix)
-    return wrong
+    # The downgrade is refused with 1603, cut to its low byte under Wine.
+    return msiexec(arch, prefix, [("/i", later_msi, (0,), later),
+                                  ("/i", msi, (1603, 1603 & 0xFF), later),
+                                  ("/x", later_msi, (0,), None)])
 
 
 def main():
