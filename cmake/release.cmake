@@ -125,6 +125,9 @@ foreach(arch win32 win64)
     COMMAND ${CHECK_RELEASE} version ${zip} ${arch} ${PROJECT_VERSION} ${prefix})
   add_test(NAME "release: ${arch} package holds the zip's files, with its properties"
     COMMAND ${CHECK_RELEASE} package ${msi} ${zip} ${msi_version} ${CPACK_QUORVEL_UPGRADE_CODE})
+  add_test(NAME "release: signed ${arch} package holds the signed zip's files"
+    COMMAND ${CHECK_RELEASE} package ${signed}-${arch}.msi ${signed}-${arch}.zip ${msi_version}
+      ${CPACK_QUORVEL_UPGRADE_CODE})
   add_test(NAME "release: signed ${arch} exe and package verify, and fail with one byte changed"
     COMMAND ${CHECK_RELEASE} verify ${signed}-${arch}.zip ${signed}-${arch}.msi
       ${CMAKE_BINARY_DIR}/signing/cert.pem)
@@ -149,6 +152,7 @@ foreach(arch win32 win64)
     "release: ${arch} package upgrades to ${next}, refuses a downgrade, uninstalls"
     PROPERTIES SKIP_RETURN_CODE 77)
   set_tests_properties(
+    "release: signed ${arch} package holds the signed zip's files"
     "release: signed ${arch} exe and package verify, and fail with one byte changed"
     "release: signed ${arch} exe prints the version under Wine"
     PROPERTIES FIXTURES_REQUIRED signed)
