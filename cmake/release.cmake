@@ -121,8 +121,6 @@ foreach(arch win32 win64)
     --wine ${arch})
   add_test(NAME "release: ${arch} zip holds the stripped, hardened exe and README.txt"
     COMMAND ${CHECK_RELEASE} contents ${zip} ${arch} ${QUORVEL_SIZE_BUDGET})
-  add_test(NAME "release: ${arch} exe prints the version under Wine"
-    COMMAND ${CHECK_RELEASE} version ${zip} ${arch} ${PROJECT_VERSION} ${prefix})
   add_test(NAME "release: ${arch} package holds the zip's files, with its properties"
     COMMAND ${CHECK_RELEASE} package ${msi} ${zip} ${msi_version} ${CPACK_QUORVEL_UPGRADE_CODE})
   add_test(NAME "release: signed ${arch} package holds the signed zip's files"
@@ -143,7 +141,6 @@ foreach(arch win32 win64)
     COMMAND ${CHECK_RELEASE} upgrade ${msi} ${arch} ${PROJECT_VERSION} ${msi_prefix}
       ${CMAKE_BINARY_DIR}/upgrade/${PROJECT_NAME}-${next}-${arch}.msi ${next})
   set_tests_properties(
-    "release: ${arch} exe prints the version under Wine"
     "release: signed ${arch} exe prints the version under Wine"
     "release: ${arch} package installs silently under Wine"
     "release: ${arch} Wine prefixes for the scenarios"

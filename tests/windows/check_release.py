@@ -1,33 +1,26 @@
 #!/usr/bin/env python3
 """Checks the release zips and Windows Installer packages.
 
-contents ZIP ARCH BUDGET
-                        the zip holds quorvel.exe, stripped, built for ARCH
-                        (win32: i386, win64: x86-64), hardened and at most
-                        BUDGET bytes, and README.txt with CRLF line ends, and
-                        nothing else.
+contents ZIP ARCH BUDGET     the zip holds the stripped, hardened exe for ARCH,
+                             at most BUDGET bytes, and README.txt in CRLF.
 version ZIP ARCH VERSION PREFIX
-                        the exe from the zip prints the version line for -V
-                        under Wine, in the Wine prefix PREFIX (made on first
-                        use).
+                             the zip's exe prints VERSION for -V under Wine.
 package MSI ZIP MSI_VERSION UPGRADE_CODE
-                        the package holds the zip's files, byte for byte,
-                        and has the properties it should.
-sign BUILD              makes a throw-away self-signed code-signing
-                        certificate in BUILD/signing and packs the release
-                        of BUILD again with it, into BUILD/signed.
-verify ZIP MSI CERT     the zip's exe and the package verify against CERT,
-                        and copies with one byte changed do not.
+                             the package holds the zip's files and has the
+                             properties it should.
+sign BUILD                   packs BUILD's release again into BUILD/signed,
+                             signed with a throw-away certificate.
+verify ZIP MSI CERT          both verify against CERT; copies with one byte
+                             changed do not.
 rebuild SOURCE FOLDER VERSION
-                        builds the release without tests in FOLDER as VERSION.
+                             builds the release, without tests, as VERSION.
 reproduce BUILD SOURCE FOLDER VERSION
-                        builds it again in FOLDER, at least a second after
-                        BUILD, and compares each file BUILD/SHA256SUMS lists.
+                             builds it again, a second later, and compares
+                             each file BUILD/SHA256SUMS lists.
 install MSI ARCH VERSION PREFIX
-                        a silent install into a fresh Wine prefix.
+                             a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
-                        over that install: an upgrade to the later package,
-                        a refused downgrade, an uninstall.
+                             then an upgrade, a refused downgrade, an uninstall.
 Whatever runs under Wine is skipped (77) where the machine cannot run it.
 """
 import os
@@ -42,7 +35,7 @@ import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from check_pe import MACHINES, hardening  # noqa: E402
-from run import WINE_LOADERS, printed_version, why_no_32bit, wine_env  # noqa: E402
+from run import WINE_LOADERS, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
 FOLDER = r"C:\Program Files\quorvel"
@@ -103,7 +96,7 @@ def version(archive, arch, expected, prefix):
             wine(arch, prefix, ["wineboot", "-i"])
         code, stdout = wine(arch, prefix, [exe, "-V"])
         stop_wine(arch, prefix)
-    if code != 0 or printed_version(stdout) != (expected, expected):
+    if code != 0 or stdout != version_output(expected):
         return [f"-V ended with {code} and printed {stdout!r}, expected version {expected}"]
     return []
 
