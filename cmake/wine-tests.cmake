@@ -5,6 +5,9 @@
 # the servers. On a machine that cannot run 32-bit programs every case of
 # the 32-bit build that runs one reports itself skipped (77).
 add_executable(launch tests/windows/launch.c)
+# The layout probe makes quorvel.exe's calls with its very records.
+add_executable(layout tests/windows/layout.cpp)
+target_link_libraries(layout PRIVATE quorvel_core)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(arch win64)
@@ -59,7 +62,7 @@ set_tests_properties("the file version agrees with the banner and -V"
 # What the scenarios need beside the program, so that the release can run
 # them against its installed exe without building the unit tests.
 add_custom_target(scenario-programs)
-add_dependencies(scenario-programs quorvel rasapi32 rasapi32-hostile launch)
+add_dependencies(scenario-programs quorvel rasapi32 rasapi32-hostile launch layout)
 foreach(entry IN LISTS RASSIM_ENTRY_POINTS)
   add_dependencies(scenario-programs rasapi32-no-${entry})
 endforeach()

@@ -7,6 +7,7 @@ side. The format of the scenario file is described at its top.
 """
 import argparse
 import concurrent.futures
+import contextlib
 import errno
 import os
 import random
@@ -19,8 +20,14 @@ import sys
 import tempfile
 import time
 
-KEYS = {"env", "state", "launch", "platform", "library", "book", "before", "args", "script", "exit",
-        "after-status", "takes"}
+KEYS = {"env", "state", "launch", "platform", "library", "program", "plant", "vpn", "book",
+        "before", "args", "script", "exit", "after-status", "takes"}
+
+# {W|V}: what real Windows prints, then what Wine prints. In W, #N is the
+# system's own text for error N; #* that of any error but 632 (a record of
+# the wrong size), and #*-N excludes N too.
+ALTERNATIVE = re.compile(r"\{([^{}]*\|[^{}]*)\}")
+WINDOWS_SIDE = re.compile(r"#\d+|#\*(-\d+)*|[^#]*")
 
 
 def expand(text):
@@ -74,6 +81,13 @@ def parse(path):
                     current[key].append(value)
                 else:
                     current[key] = value
+    for scenario in scenarios:
+        for found in ALTERNATIVE.finditer(scenario["stdout"] or ""):
+            sides = found.group(1).split("|")
+            if scenario["library"] != "system" or len(sides) != 2 \
+                    or not WINDOWS_SIDE.fullmatch(sides[0]):
+                sys.exit(f"{scenario['where']}: {found.group(0)} must be {{W|V}} in a "
+                         "library: system scenario, W being text, #N, #* or #*-N")
     return scenarios
 
 
@@ -99,6 +113,7 @@ ENTRY_POINTS = ["RasEnumConnectionsA", "RasGetConnectStatusA", "RasHangUpA", "Ra
 class PosixTarget:
     """The Linux build: the library beside the program is the one it loads."""
     windows = False
+    native = False
 
     def __init__(self, build):
         self.build = os.path.abspath(build)
@@ -107,14 +122,21 @@ class PosixTarget:
     def path(self, path):
         return path
 
-    def start(self, library, folder, env):
+    def skips(self, scenario):
+        if scenario.get("platform") not in (None, "posix"):
+            return "for Windows only"
+        if scenario["library"] == "system":
+            return "only Windows has a system RAS library"
+        return None
+
+    def start(self, library, folder, env, program):
         if library == "sim":
-            return [self.program]
+            return [program]
         # A copy of the program in a folder of its own finds the library
         # put beside it, or none at all.
         bin_dir = os.path.join(folder, "bin")
         os.makedirs(bin_dir, exist_ok=True)
-        program = shutil.copy2(self.program, bin_dir)
+        program = shutil.copy2(program, bin_dir)
         if library != "none":
             shutil.copy2(os.path.join(self.build, "variants", library, "librasapi32.so"), bin_dir)
         return [program]
@@ -155,13 +177,33 @@ def why_no_32bit():
     return None
 
 
-class WineTarget:
+class WindowsTarget:
+    """What quorvel.exe's runs share under Wine and on Windows itself."""
+    windows = True
+
+    def skips(self, scenario):
+        if scenario.get("platform") not in (None, "windows"):
+            return "for Linux only"
+        if "vpn" in scenario and not self.native:
+            return "only real Windows can make a VPN entry"
+        return None
+
+    def helper(self, name):
+        """A program built beside quorvel.exe for the tests, e.g. layout."""
+        return os.path.join(self.build, name + ".exe")
+
+    def variant(self, name):
+        """A RAS library of the build's variants/, e.g. hostile."""
+        return os.path.join(self.build, "variants", name, "rasapi32.dll")
+
+
+class WineTarget(WindowsTarget):
     """quorvel.exe under Wine, 32-bit or 64-bit as the build is. The program
     loads RASAPI32.DLL from the system folder only, so each library lives in
     a Wine prefix of its own: "sim" and "no-<EntryPoint>" hold the simulated
-    service, "hostile" the hostile library, "none" no RAS library, and "base"
-    keeps Wine's own."""
-    windows = True
+    service, "hostile" the hostile library, "none" no RAS library, and "base",
+    for "system", keeps Wine's own."""
+    native = False
     PREFIXES = ["sim", "none", "hostile"] + ["no-" + e for e in ENTRY_POINTS]
 
     def __init__(self, build, arch):
@@ -178,32 +220,28 @@ class WineTarget:
         env["WINEDLLOVERRIDES"] = "rasapi32=" + override
         return wine_env(env, os.path.join(self.wine, prefix), self.arch)
 
-    def start(self, library, folder, env):
-        program = self.program
-        if library == "wine":
-            self.use_prefix(env, "base", "b")
-        elif library == "planted":
-            # A broken copy of the library beside the program must be ignored
-            # in favour of the one in the system folder.
-            self.use_prefix(env, "sim")
-            bin_dir = os.path.join(folder, "bin")
-            os.makedirs(bin_dir, exist_ok=True)
-            program = shutil.copy2(self.program, bin_dir)
-            shutil.copy2(os.path.join(self.build, "variants", "no-RasDialA", "rasapi32.dll"),
-                         bin_dir)
-        else:
-            self.use_prefix(env, library)
+    def use_library(self, env, library):
+        # Native first for Wine's own library too, so that a RASAPI32.DLL
+        # planted where a search by name would find it is taken, should the
+        # program ever search.
+        if library == "system":
+            return self.use_prefix(env, "base", "n,b")
+        return self.use_prefix(env, library)
+
+    def start(self, library, folder, env, program):
+        self.use_library(env, library)
         return [self.loader, program]
 
-    def launch(self, command_line, env):
+    def launch(self, command_line, env, library, program):
         env["LAUNCH_COMMAND_LINE"] = command_line
-        self.use_prefix(env, "sim")
-        return [self.loader, os.path.join(self.build, "launch.exe"), self.path(self.program)]
+        self.use_library(env, library)
+        return [self.loader, self.helper("launch"), self.path(program)]
+
+    def alternative(self, windows, wine):
+        return re.escape(wine)
 
     def library_of(self, prefix):
-        if prefix == "sim":
-            return os.path.join(self.build, "rasapi32.dll")
-        return os.path.join(self.build, "variants", prefix, "rasapi32.dll")
+        return os.path.join(self.build, "rasapi32.dll") if prefix == "sim" else self.variant(prefix)
 
     def prepare(self):
         base = os.path.join(self.wine, "base")
@@ -273,17 +311,72 @@ class WineTarget:
         return subprocess.run([self.loader, program], env=env).returncode
 
 
+class NativeTarget(WindowsTarget):
+    """quorvel.exe run directly on Windows, against the machine's own RAS
+    library: only the library: system scenarios hold there. The build
+    folder holds the test programs (launch.exe, layout.exe) and the
+    hostile library under variants/."""
+    native = True
+
+    def __init__(self, build):
+        self.build = os.path.abspath(build)
+        self.program = os.path.join(self.build, "quorvel.exe")
+        self.texts = None
+
+    def path(self, path):
+        return path
+
+    def start(self, library, folder, env, program):
+        return [program]
+
+    def launch(self, command_line, env, library, program):
+        env["LAUNCH_COMMAND_LINE"] = command_line
+        return [self.helper("launch"), program]
+
+    def error_texts(self):
+        """The system's own text for each error code it has one for, read
+        as the program reads it."""
+        if self.texts is None:
+            import ctypes
+            get = ctypes.windll.rasapi32.RasGetErrorStringA
+            buffer = ctypes.create_string_buffer(256)
+            self.texts = {code: buffer.value.decode("latin-1") for code in range(1, 20000)
+                          if get(code, buffer, 256) == 0 and buffer.value}
+        return self.texts
+
+    def alternative(self, windows, wine):
+        if not windows.startswith("#"):
+            return re.escape(windows)
+        texts = self.error_texts()
+        if windows[1] != "*":
+            if int(windows[1:]) not in texts:
+                raise LookupError(f"the system has no text for error {windows[1:]}")
+            return re.escape(texts[int(windows[1:])])
+        excluded = {632} | {int(n) for n in windows[3:].split("-") if n}
+        return "(?:" + "|".join(re.escape(text) for code, text in texts.items()
+                                if code not in excluded) + ")"
+
+    def powershell(self, command):
+        subprocess.run(["powershell", "-NoProfile", "-NonInteractive", "-Command", command],
+                       check=True, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+
+
 # Put before the run under test, e.g. valgrind; set by --valgrind.
 WRAPPER = []
 
 
-def run(target, tail, library, folder, env, launch=None, wrap=False):
+def run(target, tail, library, folder, env, launch=None, program=None, wrap=False):
     env = dict(env)
+    program = program or target.program
     if launch is not None:
-        command = target.launch(launch, env)
+        command = target.launch(launch, env, library, program)
+    elif target.native:
+        # Windows hands a program one command line: the tail goes as it is.
+        command = subprocess.list2cmdline(target.start(library, folder, env, program)) \
+            + (" " + tail if tail else "")
     else:
-        command = target.start(library, folder, env) + (tail.split(" ") if tail else [])
-    if wrap:
+        command = target.start(library, folder, env, program) + (tail.split(" ") if tail else [])
+    if wrap and WRAPPER:
         command = WRAPPER + command
     start = time.monotonic()
     done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
@@ -296,13 +389,26 @@ def passwords_in(tail):
     return [words[i + 1] for i, w in enumerate(words[:-1]) if w == "-p" and words[i + 1]]
 
 
+def expected_pattern(expected, target):
+    """The expected output as a pattern, each {W|V} resolved for the target;
+    a LookupError when the system lacks a text it names."""
+    expected = expected.encode().decode("latin-1")
+    pieces, last = [], 0
+    for found in ALTERNATIVE.finditer(expected):
+        windows, wine = found.group(1).split("|")
+        pieces += [re.escape(expected[last:found.start()]), target.alternative(windows, wine)]
+        last = found.end()
+    return "".join(pieces) + re.escape(expected[last:])
+
+
 def check(target, scenario):
-    """Runs one scenario; returns the list of what went wrong."""
-    wrong = []
-    platform = scenario.get("platform")
-    if platform and platform != ("windows" if target.windows else "posix"):
-        return None
-    with tempfile.TemporaryDirectory(prefix="quorvel-e2e-") as folder:
+    """Runs one scenario: the reason it was skipped, or what it printed,
+    its exit code, how long it took and the list of what went wrong."""
+    skipped = target.skips(scenario)
+    if skipped:
+        return skipped
+    with tempfile.TemporaryDirectory(prefix="quorvel-e2e-") as folder, \
+            contextlib.ExitStack() as cleanup:
         env = {k: v for k, v in os.environ.items() if not k.startswith("RASSIM_")}
         env.pop("LD_LIBRARY_PATH", None)
         env["RASSIM_STATE"] = target.path(os.path.join(folder, "ras.state"))
@@ -321,20 +427,40 @@ def check(target, scenario):
             env["RASSIM_PHONEBOOK"] = target.path(book)
         for script in scenario["script"]:
             write_script(folder, script, target.windows)
+        program = target.helper(scenario["program"]) if "program" in scenario else target.program
+        if "plant" in scenario:
+            # A library that would make itself known, where a search by name
+            # would find it: beside the program and in the current folder.
+            bin_dir = os.path.join(folder, "bin")
+            os.makedirs(bin_dir)
+            program = shutil.copy2(program, bin_dir)
+            for place in (bin_dir, folder):
+                shutil.copy2(target.variant(scenario["plant"]), os.path.join(place, "RASAPI32.DLL"))
+        if "vpn" in scenario:
+            name = scenario["vpn"]
+            target.powershell(f"Add-VpnConnection -Name '{name}' -ServerAddress 127.0.0.1 "
+                              "-TunnelType Sstp -AllUserConnection -Force")
+            cleanup.callback(target.powershell,
+                             f"Remove-VpnConnection -Name '{name}' -AllUserConnection -Force")
         for tail in scenario["before"]:
             done, _ = run(target, tail, "sim", folder, env)
             if done.returncode != 0:
-                return [f"set-up run '{tail}' ended with {done.returncode}:\n"
-                        + done.stdout.decode(errors="replace")]
+                return {"wrong": [f"set-up run '{tail}' ended with {done.returncode}:\n"
+                                  + done.stdout.decode(errors="replace")]}
 
         tail = scenario.get("args", "")
         done, seconds = run(target, tail, scenario["library"], folder, env,
-                            scenario.get("launch"), wrap=True)
+                            scenario.get("launch"), program, wrap=True)
+        wrong = []
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
-        if expected is not None and stdout != expected.encode():
-            wrong.append("standard output differs:\n--- expected\n" + expected
-                         + "\n--- got\n" + stdout.decode(errors="replace"))
+        try:
+            if expected is not None and not re.fullmatch(expected_pattern(expected, target),
+                                                         stdout.decode("latin-1")):
+                wrong.append("standard output differs:\n--- expected\n" + expected
+                             + "\n--- got\n" + stdout.decode(errors="replace"))
+        except LookupError as e:
+            wrong.append(str(e))
         if str(done.returncode) != scenario["exit"]:
             wrong.append(f"exit code {done.returncode}, expected {scenario['exit']}")
         if done.stderr:
@@ -347,11 +473,31 @@ def check(target, scenario):
             if not low <= seconds <= high:
                 wrong.append(f"took {seconds:.2f} s, expected {low}-{high} s")
         if "after-status" in scenario:
-            after, _ = run(target, "-s", "sim", folder, env)
+            library = "system" if scenario["library"] == "system" else "sim"
+            after, _ = run(target, "-s", library, folder, env)
             last = after.stdout.replace(b"\r\n", b"\n").decode().rstrip("\n").split("\n")[-1]
             if last != "Connection Status: " + scenario["after-status"]:
                 wrong.append(f"afterwards -s says {last!r}")
-    return wrong
+    return {"wrong": wrong, "stdout": stdout, "exit": done.returncode, "seconds": seconds}
+
+
+def report(path, results):
+    """What each case printed, exit code and time, for a reader of the
+    machine's real texts (Markdown)."""
+    with open(path, "w", encoding="utf-8") as f:
+        for scenario, result in results:
+            f.write(f"### {scenario['name']}\n\n")
+            if isinstance(result, str):
+                f.write(f"skipped: {result}\n\n")
+                continue
+            if "stdout" in result:
+                text = result["stdout"].decode("latin-1")
+                f.write(f"exit code {result['exit']}, {result['seconds']:.1f} s"
+                        + ("" if text.endswith("\n") else ", no line end after the last line")
+                        + "\n\n```\n" + text + ("" if text.endswith("\n") else "\n")
+                        + "```\n\n")
+            for what in result["wrong"]:
+                f.write("FAILED: " + what.replace("\n", "\n    ") + "\n\n")
 
 
 def main():
@@ -359,6 +505,9 @@ def main():
     parser.add_argument("--build", required=True, help="the build folder")
     parser.add_argument("--wine", choices=sorted(WINE_LOADERS),
                         help="quorvel.exe of this Windows architecture, under Wine")
+    parser.add_argument("--native", action="store_true",
+                        help="on Windows: quorvel.exe run directly, against the system's own "
+                        "RAS library, in the library: system scenarios alone, one at a time")
     parser.add_argument("--prepare", action="store_true", help="make the Wine prefixes")
     parser.add_argument("--stop", action="store_true", help="stop the Wine servers")
     parser.add_argument("--probe", action="store_true",
@@ -372,6 +521,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=16)
     parser.add_argument("--valgrind", action="store_true",
                         help="run each program under test in valgrind's memcheck")
+    parser.add_argument("--report", help="write what each case printed to this file (Markdown)")
     parser.add_argument("scenarios", nargs="?")
     options = parser.parse_args()
     if options.valgrind:
@@ -386,9 +536,25 @@ def main():
             return 77
     if options.probe:
         return 0
-    target = WineTarget(options.build, options.wine) if options.wine else PosixTarget(options.build)
+    if options.native and sys.platform != "win32":
+        print(f"run.py: --native runs quorvel.exe directly and needs Windows, not {sys.platform}; "
+              "here use --wine")
+        return 2
+    if options.native:
+        target = NativeTarget(options.build)
+    elif options.wine:
+        target = WineTarget(options.build, options.wine)
+    else:
+        target = PosixTarget(options.build)
     if options.program:
         target.program = os.path.abspath(options.program)
+    if options.native:
+        # On Windows nothing may pass by being absent.
+        missing = [f for f in (target.program, target.helper("launch"), target.helper("layout"),
+                               target.variant("hostile")) if not os.path.isfile(f)]
+        if missing:
+            print("missing: " + ", ".join(missing))
+            return 1
     if options.prepare:
         return target.prepare()
     if options.stop:
@@ -404,21 +570,34 @@ def main():
         if not scenarios:
             sys.exit(f"no scenario named {options.only!r}")
 
+    if options.native:
+        # The system's connections are shared: one case at a time, so that
+        # a dial in progress never shows in another case's listing.
+        scenarios = [s for s in scenarios if s["library"] == "system"]
+        options.jobs = 1
+
     failed = passed = skipped = 0
     with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
-        for scenario, wrong in zip(scenarios, pool.map(lambda s: check(target, s), scenarios)):
-            if wrong is None:
-                skipped += 1
-            elif wrong:
-                failed += 1
-                print(f"FAIL {scenario['name']} ({scenario['where']})")
-                for what in wrong:
-                    print("  " + what.replace("\n", "\n  "))
-            else:
-                passed += 1
-                print(f"ok   {scenario['name']}")
+        results = list(zip(scenarios, pool.map(lambda s: check(target, s), scenarios)))
+    for scenario, result in results:
+        if isinstance(result, str):
+            skipped += 1
+            print(f"skip {scenario['name']}: {result}")
+        elif result["wrong"]:
+            failed += 1
+            print(f"FAIL {scenario['name']} ({scenario['where']})")
+            for what in result["wrong"]:
+                print("  " + what.replace("\n", "\n  "))
+        else:
+            passed += 1
+            print(f"ok   {scenario['name']}")
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    if options.report:
+        report(options.report, results)
     if failed:
+        return 1
+    if options.native and (skipped or not passed):
+        print("on Windows every case must run, and at least one must")
         return 1
     # Nothing ran on this platform: CTest counts that as skipped.
     return 77 if skipped and not passed else 0

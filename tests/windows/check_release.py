@@ -22,6 +22,8 @@ install MSI ARCH VERSION PREFIX
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
                              then an upgrade, a refused downgrade, an uninstall.
 Whatever runs under Wine is skipped (77) where the machine cannot run it.
+On Windows, PREFIX "native" makes install and upgrade use this machine's
+own Windows Installer, with a verbose log of each step.
 """
 import os
 import shutil
@@ -31,20 +33,21 @@ import tempfile
 import time
 import zipfile
 
-import pefile
-
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from check_pe import MACHINES, hardening  # noqa: E402
 from run import WINE_LOADERS, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
-FOLDER = r"C:\Program Files\quorvel"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+NATIVE = "native"
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def contents(archive, arch, budget):
+    # pefile is needed here only, so that the package steps run on a bare
+    # Windows too.
+    import pefile
+    from check_pe import MACHINES, hardening
     wrong = []
     names = sorted(archive.namelist())
     if names != ["README.txt", "quorvel.exe"]:
@@ -64,25 +67,28 @@ def contents(archive, arch, budget):
     return wrong
 
 
-def wine(arch, prefix, command, cwd=None):
-    """Runs a Windows command in the Wine prefix; returns its exit code and
-    standard output. Wine's background services keep an inherited pipe
-    open: the output goes to a file instead."""
-    env = wine_env(dict(os.environ), prefix, arch)
+def wine(arch, prefix, command, cwd=None, env=None):
+    """Runs a Windows command in the Wine prefix, or on this Windows itself
+    when the prefix is NATIVE; returns its exit code and standard output.
+    Wine's background services keep an inherited pipe open: the output goes
+    to a file instead."""
+    if prefix != NATIVE:
+        env = wine_env(dict(os.environ), prefix, arch)
+        command = [WINE_LOADERS[arch]] + command
     with tempfile.TemporaryFile() as out:
-        done = subprocess.run([WINE_LOADERS[arch]] + command, env=env, cwd=cwd,
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
-                              timeout=120)
+        done = subprocess.run(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=subprocess.DEVNULL, timeout=300)
         out.seek(0)
         return done.returncode, out.read().decode(errors="replace")
 
 
 def stop_wine(arch, prefix):
-    subprocess.run(["wineserver", "-k"], env=wine_env(dict(os.environ), prefix, arch), **QUIET)
+    if prefix != NATIVE:
+        subprocess.run(["wineserver", "-k"], env=wine_env(dict(os.environ), prefix, arch), **QUIET)
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+def windows_path(path, prefix):
+    return os.path.abspath(path) if prefix == NATIVE else "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def version_output(version):
@@ -140,6 +146,7 @@ def sign(build):
 
 
 def verify(archive, msi, cert):
+    import pefile
     wrong = []
     with tempfile.TemporaryDirectory() as folder:
         exe = archive.extract("quorvel.exe", folder)
@@ -202,60 +209,123 @@ def values(arch, prefix, key, *options):
     return found
 
 
-def installation(arch, prefix, version):
-    """How the prefix differs from one with quorvel `version` installed, or
-    with no quorvel at all for None."""
-    folder = os.path.join(prefix, "drive_c", "Program Files", "quorvel")
-    path = values(arch, prefix, ENVIRONMENT, "/v", "PATH")[0].get("PATH", "")
+def program_folder(arch, prefix):
+    """Where the package installs, as Windows names it and as this machine
+    reaches it. A 32-bit package on 64-bit Windows goes to Program Files
+    (x86), and its Add/Remove Programs entry to the 32-bit registry."""
+    if prefix != NATIVE:
+        return r"C:\Program Files\quorvel", os.path.join(prefix, "drive_c", "Program Files",
+                                                        "quorvel")
+    folder = os.environ["ProgramFiles(x86)" if arch == "win32" else "ProgramFiles"] + r"\quorvel"
+    return folder, folder
+
+
+def machine_path(arch, prefix):
+    return values(arch, prefix, ENVIRONMENT, "/v", "PATH")[0].get("PATH", "")
+
+
+def new_process_environment(arch, prefix):
+    """What a process started now gets: the runner's own environment predates
+    the install, so on Windows PATH is read afresh from the registry, as a
+    new logon reads it. A new process under Wine reads it by itself."""
+    if prefix != NATIVE:
+        return None
+    user = values(arch, prefix, r"HKCU\Environment", "/v", "PATH")
+    path = machine_path(arch, prefix) + ";" + (user[0].get("PATH", "") if user else "")
+    return dict(os.environ, PATH=os.path.expandvars(path))
+
+
+def path_entries(arch, prefix):
+    """PATH's entries, the package's own (ended by a backslash) as its folder."""
+    folder = program_folder(arch, prefix)[0]
+    return [folder if entry.rstrip("\\").lower() == folder.lower() else entry
+            for entry in machine_path(arch, prefix).split(";")]
+
+
+def installation(arch, prefix, version, path_without):
+    """How the machine differs from one with quorvel `version` installed, or
+    with no quorvel at all for None; path_without is PATH's entries without
+    quorvel's."""
+    folder, local = program_folder(arch, prefix)
+    path = path_entries(arch, prefix)
     keys = ("DisplayName", "Publisher", "DisplayVersion")
-    entries = [{k: entry.get(k) for k in keys} for entry in values(arch, prefix, UNINSTALL, "/s")
+    entries = [{k: entry.get(k) for k in keys}
+               for entry in values(arch, prefix, UNINSTALL, "/s", "/reg:32" if arch == "win32"
+                                   else "/reg:64")
                if entry.get("DisplayName") == "quorvel"]
     # A new command prompt, in another folder, finds it through PATH.
     with tempfile.TemporaryDirectory() as elsewhere:
-        printed = wine(arch, prefix, ["cmd", "/c", "quorvel", "-V"], cwd=elsewhere)[1]
-    found = {"the folder holds": sorted(os.listdir(folder)) if os.path.isdir(folder) else None,
-             "PATH names the folder, times:": [e.rstrip("\\").lower() for e in
-                                               path.split(";")].count(FOLDER.lower()),
+        printed = wine(arch, prefix, ["cmd", "/c", "quorvel", "-s"], cwd=elsewhere,
+                       env=new_process_environment(arch, prefix))[1]
+    found = {"the folder holds": sorted(os.listdir(local)) if os.path.isdir(local) else None,
+             "PATH is": path,
              "Add/Remove Programs lists": entries,
-             "quorvel -V in a new cmd printed": printed}
-    expected = [None, 0, [], ""] if version is None else [
-        ["README.txt", "quorvel.exe"], 1,
-        [dict(zip(keys, ("quorvel", PUBLISHER, msi_version(version))))], version_output(version)]
-    wrong = [f"PATH has an empty entry: {path}"] if "" in path.split(";") else []
-    return wrong + [f"{what} {got!r}, expected {want!r}"
-                    for (what, got), want in zip(found.items(), expected) if got != want]
+             "quorvel -s in a new cmd printed": printed}
+    # The package's entry goes in front of PATH and leaves the rest as it was.
+    expected = [None, path_without, [], ""] if version is None else [
+        ["README.txt", "quorvel.exe"], [folder] + path_without,
+        [dict(zip(keys, ("quorvel", PUBLISHER, msi_version(version))))],
+        f"\r\nquorvel v{version}\r\n\r\nConnection Status: Offline\r\n"]
+    return [f"{what} {got!r}, expected {want!r}"
+            for (what, got), want in zip(found.items(), expected) if got != want]
 
 
 def msiexec(arch, prefix, steps):
     """Runs msiexec for each step (action, package, the exit codes it may
-    end with, the version installed afterwards or None) and checks the
-    installation after each."""
+    end with, the version installed afterwards or None, a text its log must
+    hold) and checks the installation after each. Wine's Windows Installer
+    writes no such log: the texts are checked on Windows alone."""
     wrong = []
-    for action, package, codes, left in steps:
-        code = wine(arch, prefix, ["msiexec", action, windows_path(package), "/qn"])[0]
-        if code not in codes:
-            wrong.append(f"msiexec {action} {os.path.basename(package)} ended with {code}")
-        wrong += installation(arch, prefix, left)
+    path_without = path_entries(arch, prefix)
+    if path_without[0] == program_folder(arch, prefix)[0]:
+        path_without.pop(0)
+    with tempfile.TemporaryDirectory() as logs:
+        for number, (action, package, codes, left, logged) in enumerate(steps):
+            log = os.path.join(logs, f"step{number}.log")
+            command = ["msiexec", action, windows_path(package, prefix), "/qn"]
+            if prefix == NATIVE:
+                command += ["/l*v", log]
+            start = time.monotonic()
+            code = wine(arch, prefix, command)[0]
+            print(f"msiexec {action} {os.path.basename(package)}: exit code {code}, "
+                  f"{time.monotonic() - start:.1f} s")
+            if code not in codes:
+                wrong.append(f"msiexec {action} {os.path.basename(package)} ended with {code}")
+            if prefix == NATIVE and logged:
+                with open(log, "rb") as f:
+                    text = f.read()
+                # Windows Installer writes its log as UTF-16 with a byte order mark.
+                text = text.decode("utf-16") if text[:2] == b"\xff\xfe" else text.decode("latin-1")
+                if logged not in text:
+                    wrong.append(f"the log of msiexec {action} lacks {logged!r}")
+            wrong += installation(arch, prefix, left, path_without)
     stop_wine(arch, prefix)
     return wrong
 
 
 def install(msi, arch, version, prefix):
-    shutil.rmtree(prefix, ignore_errors=True)
-    wine(arch, prefix, ["wineboot", "-i"])
-    return msiexec(arch, prefix, [("/i", msi, (0,), version)])
+    if prefix != NATIVE:
+        shutil.rmtree(prefix, ignore_errors=True)
+        wine(arch, prefix, ["wineboot", "-i"])
+    return msiexec(arch, prefix, [("/i", msi, (0,), version, None)])
 
 
 def upgrade(msi, arch, version, prefix, later_msi, later):
     # The downgrade is refused with 1603, cut to its low byte under Wine.
-    return msiexec(arch, prefix, [("/i", later_msi, (0,), later),
-                                  ("/i", msi, (1603, 1603 & 0xFF), later),
-                                  ("/x", later_msi, (0,), None)])
+    return msiexec(arch, prefix, [
+        ("/i", later_msi, (0,), later, None),
+        ("/i", msi, (1603, 1603 & 0xFF), later, "A newer version of quorvel is already installed."),
+        ("/x", later_msi, (0,), None, None)])
 
 
 def main():
     what, path, *rest = sys.argv[1:]
-    if what in ("version", "install", "upgrade") and rest[0] == "win32":
+    native = what in ("install", "upgrade") and rest[2] == NATIVE
+    if native and sys.platform != "win32":
+        print(f"check_release.py: {what} {NATIVE} uses this machine's Windows Installer and "
+              f"needs Windows, not {sys.platform}")
+        return 2
+    if what in ("version", "install", "upgrade") and rest[0] == "win32" and not native:
         reason = why_no_32bit()
         if reason:
             print(f"this machine cannot run 32-bit programs: {reason}")

@@ -1,0 +1,53 @@
+// The layout probe: makes the calls quorvel.exe makes, with exactly the
+// records it passes, against the machine's own RASAPI32.DLL, and prints what
+// each returns. With no connection up a run of quorvel.exe prints the same
+// whether or not the system accepts its records; a record of a size the
+// system does not know shows here as ERROR_INVALID_SIZE (632).
+#include <cstdio>
+
+#include "ras/ras.h"
+
+int main() {
+  HMODULE library = load_rasapi32();
+  if (!library) {
+    std::printf("RASAPI32.DLL cannot be loaded\n");
+    return 1;
+  }
+  auto enumerate = find_entry<RasEnumConnectionsA_t>(library, "RasEnumConnectionsA");
+  auto get_status = find_entry<RasGetConnectStatusA_t>(library, "RasGetConnectStatusA");
+  auto hang_up = find_entry<RasHangUpA_t>(library, "RasHangUpA");
+  auto ras_dial = find_entry<RasDialA_t>(library, "RasDialA");
+  if (!enumerate || !get_status || !hang_up || !ras_dial) {
+    std::printf("RASAPI32.DLL lacks an entry point\n");
+    return 1;
+  }
+
+  // The status query's enumeration, then hangup_all's sizing call.
+  const struct {
+    const char* call;
+    DWORD bytes, count;
+  } enumerations[] = {{"one record", sizeof(RASCONNA), 1}, {"sizing call", 0, 0}};
+  for (const auto& e : enumerations) {
+    RASCONNA one{};
+    one.dwSize = sizeof one;
+    DWORD bytes = e.bytes, count = e.count;
+    DWORD result = enumerate(&one, &bytes, &count);
+    std::printf("RasEnumConnectionsA, %s: %lu, count %lu\n", e.call,
+                static_cast<unsigned long>(result), static_cast<unsigned long>(count));
+  }
+
+  RASCONNSTATUSA status{};
+  status.dwSize = sizeof status;
+  std::printf("RasGetConnectStatusA, a stale handle: %lu\n",
+              static_cast<unsigned long>(get_status((HRASCONN)(ULONG_PTR)0x4711, &status)));
+
+  RASDIALPARAMSA params = dial_params("quorvel-layout-probe", "", "", "", "", "");
+  RASDIALEXTENSIONS extensions = dial_extensions();
+  HRASCONN connection{};
+  DWORD result = ras_dial(&extensions, nullptr, &params, 1, nullptr, &connection);
+  std::printf("RasDialA, an entry no phone book has: %lu\n", static_cast<unsigned long>(result));
+  // Whatever the failed request left is released.
+  if (connection) hang_up(connection);
+  FreeLibrary(library);
+  return 0;
+}
