@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filelock.h"
+#include "ledger.h"
 #include "ras/rasapi.h"
 
 #ifdef _WIN32
@@ -393,9 +394,8 @@ std::vector<Conn>::iterator find_conn(State& s, std::uint32_t handle) {
 }  // namespace
 
 #ifndef RASSIM_OMIT_RasEnumConnectionsA
-RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb,
-                                                    LPDWORD lpcConnections) {
-  static_assert(std::is_same<decltype(&RasEnumConnectionsA), RasEnumConnectionsA_t>::value, "");
+namespace {
+DWORD enumerate(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections) {
   try {
     if (!lpcb || !lpcConnections) return ERROR_INVALID_PARAMETER;
     if (lprasconn && lprasconn->dwSize != sizeof(RASCONNA)) return ERROR_INVALID_SIZE;
@@ -423,11 +423,21 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWOR
     return ERROR_STATE;
   }
 }
+}  // namespace
+
+RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb,
+                                                    LPDWORD lpcConnections) {
+  static_assert(std::is_same<decltype(&RasEnumConnectionsA), RasEnumConnectionsA_t>::value, "");
+  const std::string call = "RasEnumConnectionsA " + enumeration(lprasconn, lpcb, lpcConnections);
+  const DWORD result = enumerate(lprasconn, lpcb, lpcConnections);
+  note(call + " -> " + std::to_string(result) + " " + counts(lpcb, lpcConnections));
+  return result;
+}
 #endif
 
 #ifndef RASSIM_OMIT_RasGetConnectStatusA
-RASSIM_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN h, LPRASCONNSTATUSA status) {
-  static_assert(std::is_same<decltype(&RasGetConnectStatusA), RasGetConnectStatusA_t>::value, "");
+namespace {
+DWORD connect_status(HRASCONN h, LPRASCONNSTATUSA status) {
   try {
     if (!status) return ERROR_INVALID_PARAMETER;
     if (status->dwSize != sizeof(RASCONNSTATUSA)) return ERROR_INVALID_SIZE;
@@ -455,11 +465,20 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN h, LPRASCONNSTATUS
     return ERROR_STATE;
   }
 }
+}  // namespace
+
+RASSIM_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN h, LPRASCONNSTATUSA status) {
+  static_assert(std::is_same<decltype(&RasGetConnectStatusA), RasGetConnectStatusA_t>::value, "");
+  const DWORD result = connect_status(h, status);
+  note("RasGetConnectStatusA " + status_call(h, status) + " -> " + std::to_string(result) +
+       (result ? "" : " state=" + std::to_string(status->rasconnstate)));
+  return result;
+}
 #endif
 
 #ifndef RASSIM_OMIT_RasHangUpA
-RASSIM_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN h) {
-  static_assert(std::is_same<decltype(&RasHangUpA), RasHangUpA_t>::value, "");
+namespace {
+DWORD hang_up(HRASCONN h) {
   try {
     if (!handle_value(h)) return ERROR_INVALID_HANDLE;
     Session t;
@@ -483,12 +502,20 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN h) {
     return ERROR_STATE;
   }
 }
+}  // namespace
+
+RASSIM_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN h) {
+  static_assert(std::is_same<decltype(&RasHangUpA), RasHangUpA_t>::value, "");
+  const DWORD result = hang_up(h);
+  note("RasHangUpA " + handle_text(h) + " -> " + std::to_string(result));
+  return result;
+}
 #endif
 
 #ifndef RASSIM_OMIT_RasDialA
-RASSIM_EXPORT DWORD RASAPI_CALL RasDialA(LPRASDIALEXTENSIONS ext, LPCSTR, LPRASDIALPARAMSA params,
-                                         DWORD, LPVOID notifier, LPHRASCONN lphRasConn) {
-  static_assert(std::is_same<decltype(&RasDialA), RasDialA_t>::value, "");
+namespace {
+DWORD dial(LPRASDIALEXTENSIONS ext, LPRASDIALPARAMSA params, LPVOID notifier,
+           LPHRASCONN lphRasConn) {
   try {
     if (!params || !lphRasConn) return ERROR_INVALID_PARAMETER;
     if (params->dwSize != sizeof(RASDIALPARAMSA) ||
@@ -525,11 +552,22 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasDialA(LPRASDIALEXTENSIONS ext, LPCSTR, LPRASD
     return ERROR_STATE;
   }
 }
+}  // namespace
+
+RASSIM_EXPORT DWORD RASAPI_CALL RasDialA(LPRASDIALEXTENSIONS ext, LPCSTR, LPRASDIALPARAMSA params,
+                                         DWORD, LPVOID notifier, LPHRASCONN lphRasConn) {
+  static_assert(std::is_same<decltype(&RasDialA), RasDialA_t>::value, "");
+  const DWORD result = dial(ext, params, notifier, lphRasConn);
+  note("RasDialA " + dial_call(ext, params) + " -> " + std::to_string(result) +
+       (lphRasConn ? " " + handle_text(*lphRasConn) : ""));
+  remember_dial_record(params);
+  return result;
+}
 #endif
 
 #ifndef RASSIM_OMIT_RasGetErrorStringA
-RASSIM_EXPORT DWORD RASAPI_CALL RasGetErrorStringA(UINT code, LPSTR buffer, DWORD size) {
-  static_assert(std::is_same<decltype(&RasGetErrorStringA), RasGetErrorStringA_t>::value, "");
+namespace {
+DWORD error_string(UINT code, LPSTR buffer, DWORD size) {
   if (!buffer) return ERROR_INVALID_PARAMETER;
   for (const ErrorText& e : kErrorTexts) {
     if (e.code != code) continue;
@@ -539,5 +577,14 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasGetErrorStringA(UINT code, LPSTR buffer, DWOR
     return 0;
   }
   return ERROR_INVALID_PARAMETER;
+}
+}  // namespace
+
+RASSIM_EXPORT DWORD RASAPI_CALL RasGetErrorStringA(UINT code, LPSTR buffer, DWORD size) {
+  static_assert(std::is_same<decltype(&RasGetErrorStringA), RasGetErrorStringA_t>::value, "");
+  const DWORD result = error_string(code, buffer, size);
+  note("RasGetErrorStringA code=" + std::to_string(code) + " size=" + std::to_string(size) +
+       " -> " + std::to_string(result));
+  return result;
 }
 #endif

@@ -1,9 +1,44 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "ras/ras.h"
+
+// Every heap block is looked at as it is freed, while a test watches for a
+// text: a copy of the password freed without being wiped shows here.
+namespace {
+const char* watched = nullptr;
+std::size_t watched_size = 0;
+bool freed_with_watched = false;
+const std::size_t header = alignof(std::max_align_t);
+}  // namespace
+
+void* operator new(std::size_t size) {
+  char* block = static_cast<char*>(std::malloc(size + header));
+  if (!block) std::abort();
+  std::memcpy(block, &size, sizeof size);
+  return block + header;
+}
+
+namespace {
+void release(void* memory) {
+  if (!memory) return;
+  char* block = static_cast<char*>(memory) - header;
+  std::size_t size;
+  std::memcpy(&size, block, sizeof size);
+  char* data = block + header;
+  if (watched && std::search(data, data + size, watched, watched + watched_size) != data + size)
+    freed_with_watched = true;
+  std::free(block);
+}
+}  // namespace
+
+void operator delete(void* memory) noexcept { release(memory); }
+void operator delete(void* memory, std::size_t) noexcept { release(memory); }
 
 namespace {
 
@@ -46,6 +81,20 @@ TEST(DialParams, AbsentSettingsLeaveTheirFieldsZero) {
   EXPECT_TRUE(holds(params.szPassword, ""));
   EXPECT_TRUE(holds(params.szDomain, ""));
   EXPECT_TRUE(holds(params.szCallbackNumber, ""));
+}
+
+TEST(Dial, WipesItsOwnCopyOfThePassword) {
+  // The simulated service, with a state of this test's own, dials "office".
+  static std::string setting = "RASSIM_STATE=" + testing::TempDir() + "quorvel-dial-test.state";
+  putenv(&setting[0]);
+  const std::string password = "a password no other string holds, 0123456789";
+  watched = password.data();
+  watched_size = password.size();
+  HRASCONN connection = dial("office", "", "", password, "", "");
+  watched = nullptr;
+  std::remove(setting.substr(setting.find('=') + 1).c_str());
+  EXPECT_TRUE(connection);
+  EXPECT_FALSE(freed_with_watched);
 }
 
 TEST(DialParams, OverlongSettingsNeverRunPastTheirFields) {

@@ -21,7 +21,7 @@ import tempfile
 import time
 
 KEYS = {"env", "state", "launch", "platform", "library", "program", "plant", "vpn", "book",
-        "before", "args", "script", "exit", "after-status", "takes"}
+        "before", "args", "script", "exit", "after-status", "takes", "ledger"}
 
 # {W|V}: what real Windows prints, then what Wine prints. In W, #N is the
 # system's own text for error N; #* that of any error but 632 (a record of
@@ -56,7 +56,8 @@ def parse(path):
                 current["stdout"] = (current["stdout"] or "") + blocks[line[1:]]["stdout"]
             elif line.startswith("[") and line.endswith("]"):
                 current = {"name": line[1:-1], "where": where, "book": [], "before": [],
-                           "script": [], "env": [], "stdout": None, "library": "sim", "exit": "0"}
+                           "script": [], "env": [], "ledger": [], "stdout": None,
+                           "library": "sim", "exit": "0"}
                 scenarios.append(current)
             elif not line.strip() or line.startswith("#"):
                 continue
@@ -77,7 +78,7 @@ def parse(path):
                 # and \t stands for a tab.
                 value = (value[1:].replace("\\t", "\t") if key == "launch"
                          else expand(value.strip()))
-                if key in ("book", "before", "script", "env"):
+                if key in ("book", "before", "script", "env", "ledger"):
                     current[key].append(value)
                 else:
                     current[key] = value
@@ -365,7 +366,7 @@ class NativeTarget(WindowsTarget):
 WRAPPER = []
 
 
-def run(target, tail, library, folder, env, launch=None, program=None, wrap=False):
+def run(target, tail, library, folder, env, launch=None, program=None, wrap=False, timeout=120):
     env = dict(env)
     program = program or target.program
     if launch is not None:
@@ -380,7 +381,7 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
         command = WRAPPER + command
     start = time.monotonic()
     done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
     return done, time.monotonic() - start
 
 
@@ -399,6 +400,23 @@ def expected_pattern(expected, target):
         pieces += [re.escape(expected[last:found.start()]), target.alternative(windows, wine)]
         last = found.end()
     return "".join(pieces) + re.escape(expected[last:])
+
+
+def ledger_faults(path, exit_code, expected):
+    """What is wrong with what the RAS library noted of the run: every load
+    released before the process ends (a fatal end may leave the library
+    loaded), and exactly the lines expected, where the scenario lists them."""
+    noted = open(path).read().splitlines() if os.path.exists(path) else []
+    loads, releases, ends = (noted.count(event) for event in
+                             ("load", "release", "end of process, still loaded"))
+    wrong = []
+    if loads != releases + ends or (exit_code == 0 and ends):
+        wrong.append(f"the library was loaded {loads} times, released {releases} times and "
+                     f"still loaded {ends} times when the process ended")
+    if expected and noted != expected:
+        wrong.append("the ledger differs:\n--- expected\n" + "\n".join(expected)
+                     + "\n--- got\n" + "\n".join(noted))
+    return wrong
 
 
 def check(target, scenario):
@@ -449,9 +467,16 @@ def check(target, scenario):
                                   + done.stdout.decode(errors="replace")]}
 
         tail = scenario.get("args", "")
-        done, seconds = run(target, tail, scenario["library"], folder, env,
-                            scenario.get("launch"), program, wrap=True)
-        wrong = []
+        ledger = os.path.join(folder, "ledger")
+        # A run that overstays its time is ended soon after, not left to hang.
+        timeout = float(scenario["takes"].split("-")[1]) + 30 if "takes" in scenario else 120
+        try:
+            done, seconds = run(target, tail, scenario["library"], folder,
+                                dict(env, RASSIM_LEDGER=target.path(ledger)),
+                                scenario.get("launch"), program, wrap=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return {"wrong": [f"did not end within {timeout:.0f} s"]}
+        wrong = ledger_faults(ledger, done.returncode, scenario["ledger"])
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
         try:

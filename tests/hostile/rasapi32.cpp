@@ -10,16 +10,27 @@
 //   emptytext     fails a dial, then gives an empty error text for it
 //   nullhandle    reports a successful dial without a connection handle
 //   growing       counts more connections at every call, never filling any
+//   vanish        on hang-up leaves the line up and moves the program away
+//                 from this library (Linux), so that the wait's next load
+//                 finds no library: a loaded library cannot be loaded anew
+//                 by the same name, so moving this one would not do
 //
 // Its one connection has the handle 0x77 until it is hung up; the hang-up
 // is remembered in a file beside RASSIM_STATE, so that later processes see
-// the line gone.
+// the line gone. Like the simulated service it keeps a ledger (its loads,
+// releases and enumerations) when RASSIM_LEDGER names a file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "ledger.h"
 #include "ras/rasapi.h"
 
 #ifdef _WIN32
@@ -54,10 +65,7 @@ void fill_unterminated(char (&field)[N]) {
   std::memset(field, 'X', N);
 }
 
-}  // namespace
-
-HOSTILE_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA records, LPDWORD bytes,
-                                                     LPDWORD count) {
+DWORD enumerate(LPRASCONNA records, LPDWORD bytes, LPDWORD count) {
   static DWORD calls = 0;
   if (mode("codes")) return 0xC0000005u;
   if (mode("growing")) {
@@ -93,6 +101,16 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA records, LPDWORD
   return 0;
 }
 
+}  // namespace
+
+HOSTILE_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA records, LPDWORD bytes,
+                                                     LPDWORD count) {
+  const std::string call = "RasEnumConnectionsA " + enumeration(records, bytes, count);
+  const DWORD result = enumerate(records, bytes, count);
+  note(call + " -> " + std::to_string(result) + " " + counts(bytes, count));
+  return result;
+}
+
 HOSTILE_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN connection,
                                                       LPRASCONNSTATUSA status) {
   if (mode("codes")) return 0x7FFFFFFFu;
@@ -107,6 +125,18 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN connection,
 
 HOSTILE_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN connection) {
   if (connection != line) return ERROR_INVALID_HANDLE;
+#ifndef _WIN32
+  if (mode("vanish")) {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return 0;
+    const std::string program(path, static_cast<std::size_t>(length));
+    const std::string moved = program.substr(0, program.rfind('/')) + "/moved";
+    mkdir(moved.c_str(), 0700);
+    std::rename(program.c_str(), (moved + program.substr(program.rfind('/'))).c_str());
+    return 0;
+  }
+#endif
   if (std::FILE* f = std::fopen(hung_up_file().c_str(), "wb")) std::fclose(f);
   return 0;
 }
