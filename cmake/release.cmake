@@ -81,7 +81,11 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(QUORVEL_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM) for the release")
 set(QUORVEL_SIGN_KEY "" CACHE FILEPATH "Its private key (PEM)")
 set(QUORVEL_SIGN_TIMESTAMP "" CACHE STRING "URL of an RFC 3161 timestamp server, optional")
-foreach(name QUORVEL_SIGN_CERT QUORVEL_SIGN_KEY QUORVEL_SIGN_TIMESTAMP)
+# With the address of the folder the release will be published in, it
+# writes winget manifests for both packages too.
+set(QUORVEL_DOWNLOAD_URL "" CACHE STRING
+  "Address (https://...) of the folder the release's files are published in, for winget")
+foreach(name QUORVEL_SIGN_CERT QUORVEL_SIGN_KEY QUORVEL_SIGN_TIMESTAMP QUORVEL_DOWNLOAD_URL)
   set(CPACK_${name} "${${name}}")
 endforeach()
 # Windows Installer knows three-number versions. The upgrade code names
@@ -106,8 +110,15 @@ if(NOT BUILD_TESTING)
 endif()
 enable_testing()
 set(CHECK_RELEASE ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
+# The signed re-pack is made for a download address, so that its winget
+# manifests are checked without another build.
+set(url ${QUORVEL_DOWNLOAD_URL})
+set(signed_url ${QUORVEL_DOWNLOAD_URL})
+if(NOT signed_url)
+  set(signed_url https://downloads.example.org/quorvel/${PROJECT_VERSION}/)
+endif()
 add_test(NAME "release: sign both exes and packages with a throw-away certificate"
-  COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR})
+  COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR} ${signed_url})
 set_tests_properties("release: sign both exes and packages with a throw-away certificate"
   PROPERTIES FIXTURES_SETUP signed)
 # The upgrade test installs a later version over this one.
@@ -124,11 +135,27 @@ add_test(NAME "release: the bill of materials names every file, what each exe li
   COMMAND ${CHECK_RELEASE} sbom ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
 add_test(NAME "release: BUILDINFO is this machine's toolchain; a changed version is named"
   COMMAND ${CHECK_RELEASE} buildinfo ${CMAKE_BINARY_DIR})
+add_test(NAME "release: winget manifests only with a download address, each field from the packages"
+  COMMAND ${CHECK_RELEASE} winget ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${url})
+add_test(NAME "release: signed winget manifests, each field from the signed packages"
+  COMMAND ${CHECK_RELEASE} winget ${CMAKE_BINARY_DIR}/signed ${PROJECT_VERSION} ${signed_url})
+set_tests_properties("release: signed winget manifests, each field from the signed packages"
+  PROPERTIES FIXTURES_REQUIRED signed)
+add_test(NAME "release: a download address that is not http(s) is refused in one line"
+  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/winget.py ${PROJECT_VERSION}
+    ftp://example.org/ ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+set_tests_properties("release: a download address that is not http(s) is refused in one line"
+  PROPERTIES PASS_REGULAR_EXPRESSION
+    "^winget: QUORVEL_DOWNLOAD_URL must be an http:// or https:// address, not 'ftp://example.org/'\n$")
 add_test(NAME "release: built again elsewhere and later, every file is the same"
   COMMAND ${CHECK_RELEASE} reproduce ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR}/again ${PROJECT_VERSION})
 set_tests_properties("release: built again elsewhere and later, every file is the same"
   PROPERTIES TIMEOUT 600)
+if(url)
+  set_tests_properties("release: built again elsewhere and later, every file is the same"
+    PROPERTIES ENVIRONMENT "QUORVEL_DOWNLOAD_URL=${url}")
+endif()
 foreach(arch win32 win64)
   set(zip ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.zip)
   set(msi ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.msi)

@@ -2,7 +2,9 @@
 # gives every entry of each zip the release's one time, unpacks each exe
 # into a folder of its zip's name (where Windows' Extract All puts it),
 # writes the bill of materials and the build environment from the files as
-# they are now, and lists the zips, the packages, those exes and what this
+# they are now, and the winget manifests when a download address is given
+# (QUORVEL_DOWNLOAD_URL, as a cache variable of the release build or in the
+# environment), and lists the zips, the packages, those exes and what this
 # step writes in SHA256SUMS, as sha256sum -c reads it.
 find_program(STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
 set(folder ${CPACK_PACKAGE_DIRECTORY})
@@ -34,6 +36,26 @@ if(failed)
   message(FATAL_ERROR "release: writing ${folder}/${sbom} and BUILDINFO failed")
 endif()
 list(APPEND written LICENSE.txt ${sbom} BUILDINFO)
+
+set(url "${CPACK_QUORVEL_DOWNLOAD_URL}")
+if(NOT url)
+  set(url "$ENV{QUORVEL_DOWNLOAD_URL}")
+endif()
+if(url)
+  execute_process(COMMAND ${CPACK_QUORVEL_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/winget.py
+      ${CPACK_PACKAGE_VERSION} ${url} ${folder} ${CPACK_QUORVEL_SOURCE_DIR}
+    RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "release: writing the winget manifests failed")
+  endif()
+  file(GLOB_RECURSE manifests RELATIVE ${folder} ${folder}/winget/*)
+  list(APPEND written ${manifests})
+  message(STATUS "release: wrote the winget manifests for ${url} under ${folder}/winget")
+else()
+  # None left from an earlier release with an address either.
+  file(REMOVE_RECURSE ${folder}/winget)
+  message(STATUS "release: no winget manifests (QUORVEL_DOWNLOAD_URL is not given)")
+endif()
 
 foreach(file IN LISTS written)
   file(SHA256 ${folder}/${file} hash)

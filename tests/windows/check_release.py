@@ -8,8 +8,8 @@ version ZIP ARCH VERSION PREFIX
 package MSI ZIP MSI_VERSION UPGRADE_CODE
                              the package holds the zip's files and has the
                              properties it should.
-sign BUILD                   packs BUILD's release again into BUILD/signed,
-                             signed with a throw-away certificate.
+sign BUILD URL               packs BUILD's release again into BUILD/signed,
+                             signed with a throw-away certificate, for URL.
 verify ZIP MSI CERT          both verify against CERT; copies with one byte
                              changed do not.
 rebuild SOURCE FOLDER VERSION
@@ -23,6 +23,9 @@ sbom BUILD VERSION           the bill of materials: its fields, checksums,
                              name them.
 buildinfo BUILD              BUILDINFO is this machine's environment; a
                              changed version is named.
+winget FOLDER VERSION [URL]  with a download address (URL, else the
+                             environment's), the winget manifests and every
+                             field, from the packages; without, none.
 install MSI ARCH VERSION PREFIX
                              a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -122,11 +125,15 @@ def msi_version(version):
     return ".".join((version.split(".") + ["0", "0"])[:3])
 
 
-def package(msi, archive, version, upgrade_code):
-    wrong = []
+def msi_properties(msi):
     table = subprocess.run(["msiinfo", "export", msi, "Property"], capture_output=True,
                            text=True, check=True).stdout.splitlines()[3:]
-    properties = dict(line.split("\t", 1) for line in table)
+    return dict(line.split("\t", 1) for line in table)
+
+
+def package(msi, archive, version, upgrade_code):
+    wrong = []
+    properties = msi_properties(msi)
     expected = {"ProductName": "quorvel", "ProductVersion": version, "Manufacturer": PUBLISHER,
                 "ALLUSERS": "1", "UpgradeCode": "{" + upgrade_code + "}", "ARPNOMODIFY": "1"}
     for name, value in expected.items():
@@ -141,7 +148,7 @@ def package(msi, archive, version, upgrade_code):
     return wrong
 
 
-def sign(build):
+def sign(build, url):
     folder = os.path.join(build, "signing")
     os.makedirs(folder, exist_ok=True)
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
@@ -150,7 +157,8 @@ def sign(build):
                     "-addext", "keyUsage=critical,digitalSignature",
                     "-addext", "extendedKeyUsage=codeSigning"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = dict(os.environ, QUORVEL_SIGN_CERT=cert, QUORVEL_SIGN_KEY=key)
+    env = dict(os.environ, QUORVEL_SIGN_CERT=cert, QUORVEL_SIGN_KEY=key,
+               QUORVEL_DOWNLOAD_URL=url)
     env.pop("QUORVEL_SIGN_TIMESTAMP", None)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
                     "-B", os.path.join(build, "signed")], env=env, check=True)
@@ -291,6 +299,51 @@ def sbom(build, version):
     return wrong
 
 
+def winget(folder, version, url=""):
+    import yaml
+    url = url or os.environ.get("QUORVEL_DOWNLOAD_URL", "")
+    top = os.path.join(folder, "winget")
+    listed = {line.rstrip("\n").split("  ", 1)[1] for line in open(os.path.join(folder, "SHA256SUMS"))}
+    if not url:
+        return [f"{top} exists, without a download address"] if os.path.exists(top) else []
+    url = url.rstrip("/") + "/"
+    names = [f"winget/manifests/q/quorvel/quorvel/{version}/quorvel.quorvel{kind}.yaml"
+             for kind in ("", ".installer", ".locale.en-US")]
+    if not set(names) <= listed:
+        return [f"SHA256SUMS lists {sorted(listed)}, not {names}"]
+    found = [yaml.safe_load(open(os.path.join(folder, name))) for name in names]
+    package = {"PackageIdentifier": "quorvel.quorvel", "PackageVersion": version,
+               "ManifestVersion": "1.10.0"}
+    installers = []
+    for arch, architecture in (("win32", "x86"), ("win64", "x64")):
+        msi = os.path.join(folder, f"quorvel-{version}-{arch}.msi")
+        code, upgrade_code = (msi_properties(msi)[k] for k in ("ProductCode", "UpgradeCode"))
+        installers.append({
+            "Architecture": architecture, "InstallerUrl": url + os.path.basename(msi),
+            "InstallerSha256": hashlib.sha256(open(msi, "rb").read()).hexdigest().upper(),
+            "ProductCode": code, "AppsAndFeaturesEntries": [{
+                "DisplayName": "quorvel", "Publisher": PUBLISHER,
+                "DisplayVersion": msi_version(version), "ProductCode": code,
+                "UpgradeCode": upgrade_code}]})
+    expected = [dict(package, ManifestType="version", DefaultLocale="en-US"), dict(
+        package, ManifestType="installer", InstallerType="msi", Scope="machine",
+        InstallModes=["interactive", "silent", "silentWithProgress"],
+        InstallerSwitches={"Silent": "/quiet /norestart", "SilentWithProgress": "/passive /norestart"},
+        UpgradeBehavior="install", Commands=["quorvel"], Installers=installers), dict(
+        package, ManifestType="defaultLocale", PackageLocale="en-US", Publisher=PUBLISHER,
+        PackageName="quorvel", License="MIT", LicenseUrl=url + "LICENSE.txt",
+        Copyright=f"Copyright (c) 2026 {PUBLISHER}", Moniker="quorvel")]
+    wrong = [f"{name}: {key} is {manifest.get(key)!r}, expected {value!r}"
+             for name, manifest, fields in zip(names, found, expected)
+             for key, value in fields.items() if manifest.get(key) != value]
+    locale = found[2]
+    if not locale.get("Description", "").startswith("quorvel drives Remote Access Service") \
+            or "`" in locale["Description"] or not locale.get("ShortDescription") \
+            or not locale.get("Tags") or "LICENSE.txt" not in listed:
+        wrong.append(f"the descriptions, tags or the published license are missing: {locale}")
+    return wrong
+
+
 def values(arch, prefix, key, *options):
     """The values that reg query prints for a key (read through Wine: the
     registry files on disk are written late), a dict for each key."""
@@ -426,7 +479,7 @@ def main():
             print(f"this machine cannot run 32-bit programs: {reason}")
             return 77
     if what == "sign":
-        sign(path)
+        sign(path, *rest)
         return 0
     if what == "rebuild":
         rebuild(path, *rest)
@@ -437,6 +490,8 @@ def main():
         wrong = sbom(path, *rest)
     elif what == "buildinfo":
         wrong = buildinfo(path)
+    elif what == "winget":
+        wrong = winget(path, *rest)
     elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":
