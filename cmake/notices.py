@@ -16,7 +16,8 @@ import sys
 import tempfile
 
 MEMBERS = "Archive member included to satisfy reference by file (symbol)"
-# Debian's license short names that differ from SPDX's, or that SPDX has.
+# Debian's short names of licenses that SPDX lists, and their SPDX ids;
+# any other becomes a LicenseRef- with its text.
 SPDX = {"ZPL-2.1": "ZPL-2.1", "BSD-3-clause": "BSD-3-Clause", "BSD-2-clause": "BSD-2-Clause",
         "ISC": "ISC", "expat": "MIT", "MIT": "MIT", "GPL-2+": "GPL-2.0-or-later",
         "GPL-3+": "GPL-3.0-or-later", "LGPL-2+": "LGPL-2.0-or-later",
