@@ -14,7 +14,8 @@ foreach(arch win32 win64)
   sign(${stage}/quorvel.exe)
   # The package's cabinet keeps each file's time.
   execute_process(COMMAND touch -d @${CPACK_QUORVEL_SOURCE_DATE_EPOCH}
-    ${stage}/quorvel.exe ${stage}/README.txt COMMAND_ERROR_IS_FATAL ANY)
+    ${stage}/quorvel.exe ${stage}/README.txt ${stage}/LICENSE.txt
+    ${stage}/THIRD-PARTY-NOTICES.txt COMMAND_ERROR_IS_FATAL ANY)
 
   if(arch STREQUAL "win32")
     set(options -a x86 -D ProgramFiles=ProgramFilesFolder -D Win64=no)

@@ -27,12 +27,17 @@ find_program(DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 
 configure_file(${CMAKE_SOURCE_DIR}/release/README.txt ${CMAKE_BINARY_DIR}/README.txt
   @ONLY NEWLINE_STYLE CRLF)
+configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt NEWLINE_STYLE CRLF)
 
 foreach(arch win32 win64)
   if(arch STREQUAL "win32")
     set(toolchain ${CMAKE_SOURCE_DIR}/cmake/mingw-w64-i686.cmake)
+    set(triplet i686-w64-mingw32)
+    set(title "quorvel.exe for 32-bit Windows")
   else()
     set(toolchain ${CMAKE_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake)
+    set(triplet x86_64-w64-mingw32)
+    set(title "quorvel.exe for 64-bit Windows")
   endif()
   # The tests run the scenarios against the installed exe: the trees build
   # what those need beside it.
@@ -52,7 +57,16 @@ foreach(arch win32 win64)
     BUILD_COMMAND ${at_epoch} --build <BINARY_DIR> --target ${targets}
     INSTALL_COMMAND ${at_epoch} --install <BINARY_DIR> --strip --prefix ${stage}
     BUILD_ALWAYS ON)
+  # What the exe carries from others, from its link map: the notices that
+  # ship beside it, and the components the bill of materials lists.
+  set(notices ${CMAKE_BINARY_DIR}/notices/${arch})
+  add_custom_target(notices-${arch} ALL
+    COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/notices.py
+      ${CMAKE_BINARY_DIR}/${arch}/quorvel.map ${triplet} ${PROJECT_VERSION} ${title} ${notices}
+    VERBATIM)
+  add_dependencies(notices-${arch} quorvel-${arch})
   install(PROGRAMS ${stage}/bin/quorvel.exe ${CMAKE_BINARY_DIR}/README.txt
+    ${CMAKE_BINARY_DIR}/LICENSE.txt ${notices}/THIRD-PARTY-NOTICES.txt
     DESTINATION . COMPONENT ${arch})
   string(TOUPPER ${arch} ARCH)
   set(CPACK_ARCHIVE_${ARCH}_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-${arch})
@@ -67,7 +81,11 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(QUORVEL_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM) for the release")
 set(QUORVEL_SIGN_KEY "" CACHE FILEPATH "Its private key (PEM)")
 set(QUORVEL_SIGN_TIMESTAMP "" CACHE STRING "URL of an RFC 3161 timestamp server, optional")
-foreach(name QUORVEL_SIGN_CERT QUORVEL_SIGN_KEY QUORVEL_SIGN_TIMESTAMP)
+# With the address of the folder the release will be published in, it
+# writes winget manifests for both packages too.
+set(QUORVEL_DOWNLOAD_URL "" CACHE STRING
+  "Address (https://...) of the folder the release's files are published in, for winget")
+foreach(name QUORVEL_SIGN_CERT QUORVEL_SIGN_KEY QUORVEL_SIGN_TIMESTAMP QUORVEL_DOWNLOAD_URL)
   set(CPACK_${name} "${${name}}")
 endforeach()
 # Windows Installer knows three-number versions. The upgrade code names
@@ -80,6 +98,7 @@ endif()
 set(CPACK_QUORVEL_MSI_VERSION ${msi_version})
 set(CPACK_QUORVEL_UPGRADE_CODE FEB90E66-451D-48E9-89C5-8CF85508A576)
 set(CPACK_QUORVEL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+set(CPACK_QUORVEL_BINARY_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_QUORVEL_SOURCE_DATE_EPOCH ${epoch})
 set(CPACK_QUORVEL_PYTHON ${DEBIAN_PYTHON})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
@@ -91,8 +110,15 @@ if(NOT BUILD_TESTING)
 endif()
 enable_testing()
 set(CHECK_RELEASE ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
+# The signed re-pack is made for a download address, so that its winget
+# manifests are checked without another build.
+set(url ${QUORVEL_DOWNLOAD_URL})
+set(signed_url ${QUORVEL_DOWNLOAD_URL})
+if(NOT signed_url)
+  set(signed_url https://downloads.example.org/quorvel/${PROJECT_VERSION}/)
+endif()
 add_test(NAME "release: sign both exes and packages with a throw-away certificate"
-  COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR})
+  COMMAND ${CHECK_RELEASE} sign ${CMAKE_BINARY_DIR} ${signed_url})
 set_tests_properties("release: sign both exes and packages with a throw-away certificate"
   PROPERTIES FIXTURES_SETUP signed)
 # The upgrade test installs a later version over this one.
@@ -105,11 +131,31 @@ add_test(NAME "release: build ${next} for the upgrade test"
   COMMAND ${CHECK_RELEASE} rebuild ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/upgrade ${next})
 set_tests_properties("release: build ${next} for the upgrade test"
   PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
+add_test(NAME "release: the bill of materials names every file, what each exe links, the tools"
+  COMMAND ${CHECK_RELEASE} sbom ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+add_test(NAME "release: BUILDINFO is this machine's toolchain; a changed version is named"
+  COMMAND ${CHECK_RELEASE} buildinfo ${CMAKE_BINARY_DIR})
+add_test(NAME "release: winget manifests only with a download address, each field from the packages"
+  COMMAND ${CHECK_RELEASE} winget ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${url})
+add_test(NAME "release: signed winget manifests, each field from the signed packages"
+  COMMAND ${CHECK_RELEASE} winget ${CMAKE_BINARY_DIR}/signed ${PROJECT_VERSION} ${signed_url})
+set_tests_properties("release: signed winget manifests, each field from the signed packages"
+  PROPERTIES FIXTURES_REQUIRED signed)
+add_test(NAME "release: a download address that is not http(s) is refused in one line"
+  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/winget.py ${PROJECT_VERSION}
+    ftp://example.org/ ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+set_tests_properties("release: a download address that is not http(s) is refused in one line"
+  PROPERTIES PASS_REGULAR_EXPRESSION
+    "^winget: QUORVEL_DOWNLOAD_URL must be an http:// or https:// address, not 'ftp://example.org/'\n$")
 add_test(NAME "release: built again elsewhere and later, every file is the same"
   COMMAND ${CHECK_RELEASE} reproduce ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR}/again ${PROJECT_VERSION})
 set_tests_properties("release: built again elsewhere and later, every file is the same"
   PROPERTIES TIMEOUT 600)
+if(url)
+  set_tests_properties("release: built again elsewhere and later, every file is the same"
+    PROPERTIES ENVIRONMENT "QUORVEL_DOWNLOAD_URL=${url}")
+endif()
 foreach(arch win32 win64)
   set(zip ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.zip)
   set(msi ${CMAKE_BINARY_DIR}/${PROJECT_NAME}-${PROJECT_VERSION}-${arch}.msi)
@@ -119,7 +165,7 @@ foreach(arch win32 win64)
   set(installed "${msi_prefix}/drive_c/Program Files/quorvel/quorvel.exe")
   set(E2E ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py --build ${CMAKE_BINARY_DIR}/${arch}
     --wine ${arch})
-  add_test(NAME "release: ${arch} zip holds the stripped, hardened exe and README.txt"
+  add_test(NAME "release: ${arch} zip holds the stripped, hardened exe and the three texts"
     COMMAND ${CHECK_RELEASE} contents ${zip} ${arch} ${QUORVEL_SIZE_BUDGET})
   add_test(NAME "release: ${arch} package holds the zip's files, with its properties"
     COMMAND ${CHECK_RELEASE} package ${msi} ${zip} ${msi_version} ${CPACK_QUORVEL_UPGRADE_CODE})

@@ -2,21 +2,30 @@
 """Checks the release zips and Windows Installer packages.
 
 contents ZIP ARCH BUDGET     the zip holds the stripped, hardened exe for ARCH,
-                             at most BUDGET bytes, and README.txt in CRLF.
+                             at most BUDGET bytes, and the texts in CRLF.
 version ZIP ARCH VERSION PREFIX
                              the zip's exe prints VERSION for -V under Wine.
 package MSI ZIP MSI_VERSION UPGRADE_CODE
                              the package holds the zip's files and has the
                              properties it should.
-sign BUILD                   packs BUILD's release again into BUILD/signed,
-                             signed with a throw-away certificate.
+sign BUILD URL               packs BUILD's release again into BUILD/signed,
+                             signed with a throw-away certificate, for URL.
 verify ZIP MSI CERT          both verify against CERT; copies with one byte
                              changed do not.
 rebuild SOURCE FOLDER VERSION
                              builds the release, without tests, as VERSION.
 reproduce BUILD SOURCE FOLDER VERSION
                              builds it again, a second later, and compares
-                             each file BUILD/SHA256SUMS lists.
+                             the build environment, then each file
+                             BUILD/SHA256SUMS lists.
+sbom BUILD VERSION           the bill of materials: its fields, checksums,
+                             and the link maps' components, as the notices
+                             name them.
+buildinfo BUILD              BUILDINFO is this machine's environment; a
+                             changed version is named.
+winget FOLDER VERSION [URL]  with a download address (URL, else the
+                             environment's), the winget manifests and every
+                             field, from the packages; without, none.
 install MSI ARCH VERSION PREFIX
                              a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -25,7 +34,10 @@ Whatever runs under Wine is skipped (77) where the machine cannot run it.
 On Windows, PREFIX "native" makes install and upgrade use this machine's
 own Windows Installer, with a verbose log of each step.
 """
+import hashlib
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -40,6 +52,7 @@ PUBLISHER = "The quorvel developers"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 NATIVE = "native"
+TEXTS = ["LICENSE.txt", "README.txt", "THIRD-PARTY-NOTICES.txt"]
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -50,8 +63,8 @@ def contents(archive, arch, budget):
     from check_pe import MACHINES, hardening
     wrong = []
     names = sorted(archive.namelist())
-    if names != ["README.txt", "quorvel.exe"]:
-        return [f"the zip holds {names}, not README.txt and quorvel.exe alone"]
+    if names != TEXTS + ["quorvel.exe"]:
+        return [f"the zip holds {names}, not quorvel.exe and {TEXTS} alone"]
     exe = pefile.PE(data=archive.read("quorvel.exe"), fast_load=True)
     if exe.FILE_HEADER.Machine != MACHINES[arch]:
         wrong.append(f"quorvel.exe is built for machine {exe.FILE_HEADER.Machine:#x}")
@@ -60,10 +73,11 @@ def contents(archive, arch, budget):
         wrong.append("quorvel.exe is not stripped")
     if not hardening(exe) or len(archive.read("quorvel.exe")) > int(budget):
         wrong.append(f"quorvel.exe lacks ASLR or DEP, or is over {budget} bytes")
-    text = archive.read("README.txt")
-    if not text.endswith(b"\r\n") or text.count(b"\n") != text.count(b"\r\n") \
-            or text.count(b"\r") != text.count(b"\r\n"):
-        wrong.append("README.txt does not end every line with CRLF")
+    for name in TEXTS:
+        text = archive.read(name)
+        if not text.endswith(b"\r\n") or text.count(b"\n") != text.count(b"\r\n") \
+                or text.count(b"\r") != text.count(b"\r\n"):
+            wrong.append(f"{name} does not end every line with CRLF")
     return wrong
 
 
@@ -111,11 +125,15 @@ def msi_version(version):
     return ".".join((version.split(".") + ["0", "0"])[:3])
 
 
-def package(msi, archive, version, upgrade_code):
-    wrong = []
+def msi_properties(msi):
     table = subprocess.run(["msiinfo", "export", msi, "Property"], capture_output=True,
                            text=True, check=True).stdout.splitlines()[3:]
-    properties = dict(line.split("\t", 1) for line in table)
+    return dict(line.split("\t", 1) for line in table)
+
+
+def package(msi, archive, version, upgrade_code):
+    wrong = []
+    properties = msi_properties(msi)
     expected = {"ProductName": "quorvel", "ProductVersion": version, "Manufacturer": PUBLISHER,
                 "ALLUSERS": "1", "UpgradeCode": "{" + upgrade_code + "}", "ARPNOMODIFY": "1"}
     for name, value in expected.items():
@@ -130,7 +148,7 @@ def package(msi, archive, version, upgrade_code):
     return wrong
 
 
-def sign(build):
+def sign(build, url):
     folder = os.path.join(build, "signing")
     os.makedirs(folder, exist_ok=True)
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
@@ -139,7 +157,8 @@ def sign(build):
                     "-addext", "keyUsage=critical,digitalSignature",
                     "-addext", "extendedKeyUsage=codeSigning"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    env = dict(os.environ, QUORVEL_SIGN_CERT=cert, QUORVEL_SIGN_KEY=key)
+    env = dict(os.environ, QUORVEL_SIGN_CERT=cert, QUORVEL_SIGN_KEY=key,
+               QUORVEL_DOWNLOAD_URL=url)
     env.pop("QUORVEL_SIGN_TIMESTAMP", None)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
                     "-B", os.path.join(build, "signed")], env=env, check=True)
@@ -179,11 +198,19 @@ def rebuild(source, folder, version):
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
 
 
+def environment(recorded, found):
+    """Each package whose version differs between two BUILDINFO texts."""
+    a, b = (dict(line.split("\t", 1) for line in text.splitlines()) for text in (recorded, found))
+    return [f"{name}: {a.get(name, 'none')} recorded, {b.get(name, 'none')} now"
+            for name in sorted(set(a) | set(b)) if a.get(name) != b.get(name)]
+
+
 def reproduce(build, source, folder, version):
     sums = os.path.abspath(os.path.join(build, "SHA256SUMS"))
     time.sleep(max(0.0, os.path.getmtime(sums) + 1 - time.time()))
     rebuild(source, folder, version)
-    wrong = []
+    # Another toolchain gives other bytes: say so before any byte differs.
+    wrong = environment(*(open(os.path.join(top, "BUILDINFO")).read() for top in (build, folder)))
     for line in open(sums):
         name = line.rstrip("\n").split("  ", 1)[1]
         first, second = (open(os.path.join(top, name), "rb").read() for top in (build, folder))
@@ -193,6 +220,127 @@ def reproduce(build, source, folder, version):
             wrong.append(f"{name} differs from offset {at}")
     if subprocess.run(["sha256sum", "--quiet", "-c", sums], cwd=folder).returncode:
         wrong.append(f"sha256sum -c {sums} fails in {folder}")
+    return wrong
+
+
+def buildinfo(build):
+    recorded = open(os.path.join(build, "BUILDINFO")).read()
+    names = [line.split("\t")[0] for line in recorded.splitlines()[1:]]
+    here = f"Debian\t{open('/etc/debian_version').read().strip()}\n" + subprocess.run(
+        ["dpkg-query", "-W"] + names, capture_output=True, text=True, check=True).stdout
+    name, version = recorded.splitlines()[1].split("\t")
+    changed = recorded.replace(f"{name}\t{version}\n", f"{name}\t{version}~1\n")
+    if environment(changed, recorded) != [f"{name}: {version}~1 recorded, {version} now"]:
+        return [f"a changed version of {name} is not named: {environment(changed, recorded)}"]
+    return environment(recorded, here)
+
+
+def linked(path):
+    """The files from outside the build that the link map shows gave objects."""
+    text = open(path, errors="replace").read()
+    members = re.split(r"^[A-Z][a-z]+ [a-z]", text.split("(symbol)\n", 1)[1], flags=re.M)[0]
+    return set(re.findall(r"^/\S*/([^/\s(]+)\(", members, re.M)) | {
+        os.path.basename(p) for p in re.findall(r"^LOAD (/\S+\.o)$", text, re.M)
+        if not p.endswith(".ltrans.o")}
+
+
+def sbom(build, version):
+    doc = json.load(open(os.path.join(build, f"quorvel-{version}.spdx.json")))
+    ids = [e["SPDXID"] for e in doc["packages"] + doc["files"]]
+    elements = {e["SPDXID"]: e for e in doc["packages"] + doc["files"]}
+    related = {(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"])
+               for r in doc["relationships"]}
+    files = {f["fileName"][2:]: f for f in doc["files"]}
+    expected = [(doc, {"spdxVersion": "SPDX-2.3", "dataLicense": "CC0-1.0",
+                       "SPDXID": "SPDXRef-DOCUMENT", "name": f"quorvel-{version}"}),
+                (elements.get("SPDXRef-Package-quorvel", {}), {
+                    "name": "quorvel", "versionInfo": version, "licenseConcluded": "MIT",
+                    "supplier": f"Organization: {PUBLISHER}", "downloadLocation": "NOASSERTION"})]
+    wrong = [f"{e.get('SPDXID')} has {k} {e.get(k)!r}, expected {v!r}"
+             for e, fields in expected for k, v in fields.items() if e.get(k) != v]
+    if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", doc["creationInfo"]["created"]) \
+            or not doc["documentNamespace"].startswith("https://"):
+        wrong.append(f"created or namespace is wrong: {doc['creationInfo']}")
+    if len(set(ids)) != len(ids) or "SPDXRef-DOCUMENT" in ids:
+        wrong.append(f"SPDX ids are not unique: {sorted(ids)}")
+    wrong += [f"{r} points at no element" for r in sorted(related)
+              if {r[0], r[2]} - set(ids) - {"SPDXRef-DOCUMENT"}]
+    names = {f"quorvel-{version}-{arch}{kind}" for arch in ("win32", "win64")
+             for kind in (".zip", ".msi", "/quorvel.exe")}
+    if set(files) != names:
+        wrong.append(f"the files are {sorted(files)}, expected {sorted(names)}")
+    for name in names & set(files):
+        data = open(os.path.join(build, name), "rb").read()
+        sums = {c["algorithm"]: c["checksumValue"] for c in files[name]["checksums"]}
+        if sums != {"SHA1": hashlib.sha1(data).hexdigest(),
+                    "SHA256": hashlib.sha256(data).hexdigest()}:
+            wrong.append(f"the checksums of {name} are not the file's")
+    for arch in ("win32", "win64"):
+        exe, zip_, msi = (files.get(f"quorvel-{version}-{arch}{kind}", {}).get("SPDXID")
+                          for kind in ("/quorvel.exe", ".zip", ".msi"))
+        if {(zip_, "CONTAINS", exe), (msi, "CONTAINS", exe)} - related:
+            wrong.append(f"the {arch} zip and package do not both contain its exe")
+        parts = {(elements[b]["name"], elements[b]["versionInfo"], elements[b]["licenseConcluded"])
+                 for a, kind, b in related if a == exe and kind == "STATIC_LINK" and b in elements}
+        if {part[0] for part in parts} != linked(os.path.join(build, arch, "quorvel.map")):
+            wrong.append(f"the {arch} exe links {sorted(parts)}, the map shows "
+                         f"{sorted(linked(os.path.join(build, arch, 'quorvel.map')))}")
+        with zipfile.ZipFile(os.path.join(build, f"quorvel-{version}-{arch}.zip")) as archive:
+            text = archive.read("THIRD-PARTY-NOTICES.txt").decode()
+        named = set(re.findall(r"^  (\S+): \S+ (\S+), (.+)\r$", text, re.M))
+        if named != parts:
+            wrong.append(f"the {arch} notices name {sorted(named)}, the SBOM {sorted(parts)}")
+    tools = {(elements[a]["name"], elements[a]["versionInfo"]) for a, kind, _ in related
+             if kind == "BUILD_TOOL_OF"}
+    recorded = {(line.split("\t")[0].split(":")[0], line.split("\t")[1]) for line in
+                open(os.path.join(build, "BUILDINFO")).read().splitlines()[1:]}
+    if tools != recorded:
+        wrong.append(f"the build tools are {sorted(tools ^ recorded)} apart from BUILDINFO's")
+    return wrong
+
+
+def winget(folder, version, url=""):
+    import yaml
+    url = url or os.environ.get("QUORVEL_DOWNLOAD_URL", "")
+    top = os.path.join(folder, "winget")
+    listed = {line.rstrip("\n").split("  ", 1)[1] for line in open(os.path.join(folder, "SHA256SUMS"))}
+    if not url:
+        return [f"{top} exists, without a download address"] if os.path.exists(top) else []
+    url = url.rstrip("/") + "/"
+    names = [f"winget/manifests/q/quorvel/quorvel/{version}/quorvel.quorvel{kind}.yaml"
+             for kind in ("", ".installer", ".locale.en-US")]
+    if not set(names) <= listed:
+        return [f"SHA256SUMS lists {sorted(listed)}, not {names}"]
+    found = [yaml.safe_load(open(os.path.join(folder, name))) for name in names]
+    package = {"PackageIdentifier": "quorvel.quorvel", "PackageVersion": version,
+               "ManifestVersion": "1.10.0"}
+    installers = []
+    for arch, architecture in (("win32", "x86"), ("win64", "x64")):
+        msi = os.path.join(folder, f"quorvel-{version}-{arch}.msi")
+        code, upgrade_code = (msi_properties(msi)[k] for k in ("ProductCode", "UpgradeCode"))
+        installers.append({
+            "Architecture": architecture, "InstallerUrl": url + os.path.basename(msi),
+            "InstallerSha256": hashlib.sha256(open(msi, "rb").read()).hexdigest().upper(),
+            "ProductCode": code, "AppsAndFeaturesEntries": [{
+                "DisplayName": "quorvel", "Publisher": PUBLISHER,
+                "DisplayVersion": msi_version(version), "ProductCode": code,
+                "UpgradeCode": upgrade_code}]})
+    expected = [dict(package, ManifestType="version", DefaultLocale="en-US"), dict(
+        package, ManifestType="installer", InstallerType="msi", Scope="machine",
+        InstallModes=["interactive", "silent", "silentWithProgress"],
+        InstallerSwitches={"Silent": "/quiet /norestart", "SilentWithProgress": "/passive /norestart"},
+        UpgradeBehavior="install", Commands=["quorvel"], Installers=installers), dict(
+        package, ManifestType="defaultLocale", PackageLocale="en-US", Publisher=PUBLISHER,
+        PackageName="quorvel", License="MIT", LicenseUrl=url + "LICENSE.txt",
+        Copyright=f"Copyright (c) 2026 {PUBLISHER}", Moniker="quorvel")]
+    wrong = [f"{name}: {key} is {manifest.get(key)!r}, expected {value!r}"
+             for name, manifest, fields in zip(names, found, expected)
+             for key, value in fields.items() if manifest.get(key) != value]
+    locale = found[2]
+    if not locale.get("Description", "").startswith("quorvel drives Remote Access Service") \
+            or "`" in locale["Description"] or not locale.get("ShortDescription") \
+            or not locale.get("Tags") or "LICENSE.txt" not in listed:
+        wrong.append(f"the descriptions, tags or the published license are missing: {locale}")
     return wrong
 
 
@@ -263,7 +411,7 @@ def installation(arch, prefix, version, path_without):
              "quorvel -s in a new cmd printed": printed}
     # The package's entry goes in front of PATH and leaves the rest as it was.
     expected = [None, path_without, [], ""] if version is None else [
-        ["README.txt", "quorvel.exe"], [folder] + path_without,
+        TEXTS + ["quorvel.exe"], [folder] + path_without,
         [dict(zip(keys, ("quorvel", PUBLISHER, msi_version(version))))],
         f"\r\nquorvel v{version}\r\n\r\nConnection Status: Offline\r\n"]
     return [f"{what} {got!r}, expected {want!r}"
@@ -331,13 +479,19 @@ def main():
             print(f"this machine cannot run 32-bit programs: {reason}")
             return 77
     if what == "sign":
-        sign(path)
+        sign(path, *rest)
         return 0
     if what == "rebuild":
         rebuild(path, *rest)
         return 0
     if what == "reproduce":
         wrong = reproduce(path, *rest)
+    elif what == "sbom":
+        wrong = sbom(path, *rest)
+    elif what == "buildinfo":
+        wrong = buildinfo(path)
+    elif what == "winget":
+        wrong = winget(path, *rest)
     elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":
