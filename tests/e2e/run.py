@@ -123,13 +123,6 @@ class PosixTarget:
     def path(self, path):
         return path
 
-    def skips(self, scenario):
-        if scenario.get("platform") not in (None, "posix"):
-            return "for Windows only"
-        if scenario["library"] == "system":
-            return "only Windows has a system RAS library"
-        return None
-
     def start(self, library, folder, env, program):
         if library == "sim":
             return [program]
@@ -181,13 +174,6 @@ def why_no_32bit():
 class WindowsTarget:
     """What quorvel.exe's runs share under Wine and on Windows itself."""
     windows = True
-
-    def skips(self, scenario):
-        if scenario.get("platform") not in (None, "windows"):
-            return "for Linux only"
-        if "vpn" in scenario and not self.native:
-            return "only real Windows can make a VPN entry"
-        return None
 
     def helper(self, name):
         """A program built beside quorvel.exe for the tests, e.g. layout."""
@@ -419,10 +405,21 @@ def ledger_faults(path, exit_code, expected):
     return wrong
 
 
+def skips(target, scenario):
+    """Why the scenario cannot run on this target, or None."""
+    if scenario.get("platform") not in (None, "windows" if target.windows else "posix"):
+        return f"for {scenario['platform']} only"
+    if scenario["library"] == "system" and not target.windows:
+        return "only Windows has a system RAS library"
+    if "vpn" in scenario and not target.native:
+        return "only real Windows can make a VPN entry"
+    return None
+
+
 def check(target, scenario):
     """Runs one scenario: the reason it was skipped, or what it printed,
     its exit code, how long it took and the list of what went wrong."""
-    skipped = target.skips(scenario)
+    skipped = skips(target, scenario)
     if skipped:
         return skipped
     with tempfile.TemporaryDirectory(prefix="quorvel-e2e-") as folder, \
