@@ -28,6 +28,7 @@ std::string bytes_text(DWORD bytes) {
 // The library is unloaded: released by its last FreeLibrary, or still
 // loaded when the process ends.
 void unloaded(bool process_ends) {
+  if (!std::getenv("RASSIM_LEDGER")) return;
   if (dial_record) {
     const char* password = dial_record->szPassword;
     const bool wiped = std::all_of(password, password + sizeof dial_record->szPassword,
@@ -94,10 +95,10 @@ __attribute__((constructor)) static void loaded() {
   // from a release. It is libc's putenv, which outlives this library, with
   // a text that does too.
   abi::__cxa_atexit(reinterpret_cast<void (*)(void*)>(reinterpret_cast<void (*)()>(&putenv)),
-               strdup("RASSIM_EXITING=1"), nullptr);
+                    strdup("RASSIM_EXITING=1"), nullptr);
 }
 
 __attribute__((destructor)) static void unloading() {
-  if (std::getenv("RASSIM_LEDGER")) unloaded(std::getenv("RASSIM_EXITING") != nullptr);
+  unloaded(std::getenv("RASSIM_EXITING") != nullptr);
 }
 #endif
