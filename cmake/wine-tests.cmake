@@ -9,6 +9,32 @@ add_executable(launch tests/windows/launch.c)
 add_executable(layout tests/windows/layout.cpp)
 target_link_libraries(layout PRIVATE quorvel_core)
 
+# The RAS library's own imports: a variant of the simulated service that
+# imports rashelp.dll and delay-loads raslater.dll, both beside it in the
+# system folder, and a helper that makes itself known when loaded, which
+# the scenarios plant beside the program under each name the library
+# imports.
+foreach(helper rashelp raslater)
+  add_library(${helper} SHARED tests/windows/rashelp.c)
+  target_compile_definitions(${helper} PRIVATE HELPER=${helper})
+  set_target_properties(${helper} PROPERTIES PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/variants/imports)
+endforeach()
+add_library(rashelp-planted SHARED tests/windows/rashelp.c)
+target_compile_definitions(rashelp-planted PRIVATE PLANTED HELPER=rashelp)
+set_target_properties(rashelp-planted PROPERTIES PREFIX "" OUTPUT_NAME rashelp
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/variants/planted)
+set(raslater_delay ${CMAKE_BINARY_DIR}/libraslater-delay.a)
+file(WRITE ${CMAKE_BINARY_DIR}/raslater.def "LIBRARY raslater.dll\nEXPORTS\n  raslater\n")
+add_custom_command(OUTPUT ${raslater_delay}
+  COMMAND ${CMAKE_DLLTOOL} --input-def ${CMAKE_BINARY_DIR}/raslater.def
+    --dllname raslater.dll --output-delaylib ${raslater_delay})
+add_custom_target(raslater-delay DEPENDS ${raslater_delay})
+add_ras_library(rasapi32-imports ${CMAKE_BINARY_DIR}/variants/imports SOURCES ${RASSIM_SOURCES})
+target_compile_definitions(rasapi32-imports PRIVATE RASSIM_IMPORTS)
+target_link_libraries(rasapi32-imports PRIVATE rashelp ${raslater_delay})
+add_dependencies(rasapi32-imports raslater-delay raslater)
+
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(arch win64)
 else()
@@ -62,7 +88,8 @@ set_tests_properties("the file version agrees with the banner and -V"
 # What the scenarios need beside the program, so that the release can run
 # them against its installed exe without building the unit tests.
 add_custom_target(scenario-programs)
-add_dependencies(scenario-programs quorvel rasapi32 rasapi32-hostile launch layout)
+add_dependencies(scenario-programs quorvel rasapi32 rasapi32-hostile launch layout
+  rasapi32-imports rashelp-planted)
 foreach(entry IN LISTS RASSIM_ENTRY_POINTS)
   add_dependencies(scenario-programs rasapi32-no-${entry})
 endforeach()

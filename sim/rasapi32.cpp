@@ -58,6 +58,12 @@ struct ErrorText {
     {680, "There is no dial tone on the line."},
     {691, "The remote side refused the user name, password or domain."},
     {718, "The remote side stopped answering while the connection was set up."},
+    // Longer than 255 bytes, as some of the system's own texts are.
+    {809, "The remote server did not answer the connection attempt. The server may be "
+          "down, or a firewall, a router or an address translation device between this "
+          "computer and the server may hold back the traffic that the connection needs. "
+          "Ask the server's administrator which ports and protocols must be let through, "
+          "then try again."},
 };
 
 // Dialled when RASSIM_PHONEBOOK names no file, so that one can dial at once.
@@ -425,9 +431,20 @@ DWORD enumerate(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections) {
 }
 }  // namespace
 
+#ifdef RASSIM_IMPORTS
+// The variant whose own imports are planted beside the program: one the
+// loader resolves with the library, one loaded by name at its first use.
+extern "C" __declspec(dllimport) int rashelp();
+extern "C" __declspec(dllimport) int raslater();
+#endif
+
 RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb,
                                                     LPDWORD lpcConnections) {
   static_assert(std::is_same<decltype(&RasEnumConnectionsA), RasEnumConnectionsA_t>::value, "");
+#ifdef RASSIM_IMPORTS
+  rashelp();
+  raslater();
+#endif
   const std::string call = "RasEnumConnectionsA " + enumeration(lprasconn, lpcb, lpcConnections);
   const DWORD result = enumerate(lprasconn, lpcb, lpcConnections);
   note(call + " -> " + std::to_string(result) + " " + counts(lpcb, lpcConnections));

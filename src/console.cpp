@@ -1,14 +1,7 @@
 #include "console.h"
 
-#include <cstdio>
+#include "platform/platform.h"
 
-void say(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+void say(const std::string& line) { write_output(line + "\n"); }
 
-void say_part(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+void say_part(const std::string& text) { write_output(text); }

@@ -75,7 +75,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   HRASCONN connection =
       dial(entry_name, phone_number, user_name, password, domain, callback_number);
   say("Connection Status: " + IsRasConnected());
-  if (!command.empty() && connection) std::system(command.c_str());
+  if (!command.empty() && connection) run_command(command);
   if (hang_up_at_exit) hangup(connection);
   std::exit(0);
 }

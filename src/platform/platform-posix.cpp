@@ -1,5 +1,6 @@
 // The stand-in for the Windows names on other systems: dynamic loading
-// through dlopen, and a Sleep that really sleeps.
+// through dlopen, a Sleep that really sleeps, and the C library's output and
+// command interpreter.
 #include <dlfcn.h>
 #include <limits.h>
 #include <time.h>
@@ -7,6 +8,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -58,3 +61,11 @@ void Sleep(DWORD milliseconds) {
 }
 
 HMODULE load_rasapi32() { return LoadLibraryA("RASAPI32.DLL"); }
+
+void write_output(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+// system() ignores SIGINT and SIGQUIT in the caller while the command runs.
+int run_command(const std::string& command) { return std::system(command.c_str()); }

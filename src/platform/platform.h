@@ -5,6 +5,7 @@
 #define QUORVEL_PLATFORM_H
 
 #include <cstdint>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -44,7 +45,23 @@ T FunctionCast(FARPROC function) {
 // folder on Windows, from beside the executable elsewhere.
 HMODULE load_rasapi32();
 
-#ifndef _WIN32
+// Writes text to standard output at once. A console shows it as the
+// characters the system's ANSI code page means; a file or a pipe gets the
+// bytes unchanged.
+void write_output(const std::string& text);
+
+// Runs the exec command through the command interpreter and waits for it.
+// An interrupt from the keyboard meanwhile is the command's alone: the run
+// goes on once the command has ended.
+int run_command(const std::string& command);
+
+#ifdef _WIN32
+// Windows start-up: the whole process loads libraries from the system
+// folder alone; the command line in the ANSI code page, false when a
+// character of it has no exact equivalent there.
+void restrict_library_search();
+bool command_line_in_ansi(std::string& line);
+#else
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show);
 #endif
 

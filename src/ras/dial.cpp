@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "cli/usage.h"
 #include "console.h"
@@ -26,11 +27,16 @@ void wipe(std::string& text) {
 }
 
 std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
-  char text[256] = {};
-  // A text the library did not terminate, or did not give, is never shown.
-  if (get_error_string && get_error_string(code, text, sizeof text) == 0 &&
-      std::memchr(text, '\0', sizeof text) && text[0] != '\0')
-    return text;
+  // 256 bytes hold most texts. Some do not, the commonest VPN failures' among
+  // them, and translations are longer still: Windows documents 512
+  // characters as always enough, 1024 bytes in a double-byte code page.
+  for (DWORD size : {256u, 1024u}) {
+    std::vector<char> text(size);
+    // A text the library did not terminate, or did not give, is never shown.
+    if (get_error_string && get_error_string(code, text.data(), size) == 0 &&
+        std::memchr(text.data(), '\0', size) && text[0] != '\0')
+      return text.data();
+  }
   return "RAS error " + std::to_string(code);
 }
 

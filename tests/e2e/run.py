@@ -13,15 +13,18 @@ import os
 import random
 import re
 import shutil
+import signal
 import stat
 import string
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 
-KEYS = {"env", "state", "launch", "platform", "library", "program", "plant", "vpn", "book",
-        "before", "args", "script", "exit", "after-status", "takes", "ledger"}
+KEYS = {"env", "state", "launch", "console", "interrupt", "platform", "library", "program",
+        "plant", "vpn", "book", "before", "args", "script", "exit", "after-status", "takes",
+        "ledger"}
 
 # {W|V}: what real Windows prints, then what Wine prints. In W, #N is the
 # system's own text for error N; #* that of any error but 632 (a record of
@@ -93,17 +96,23 @@ def parse(path):
 
 
 def write_script(folder, line, windows):
-    """A command for -c: its name, exit code and the line it prints."""
+    """A command for -c: its name, exit code and the line it prints; a code
+    of "wait" makes it wait 15 seconds after the line, then end with 0."""
     parts = line.split(" ", 2)
     name, code, text = parts[0], parts[1], parts[2] if len(parts) > 2 else ""
+    wait = code == "wait"
+    if wait:
+        code = "0"
     if windows:
-        body = (f"@echo {text}\r\n" if text else "") + f"@exit /b {code}\r\n"
+        body = ((f"@echo {text}\r\n" if text else "")
+                + ("@ping -n 16 127.0.0.1 > nul\r\n" if wait else "") + f"@exit /b {code}\r\n")
         with open(os.path.join(folder, name + ".bat"), "w", newline="") as f:
             f.write(body)
     else:
         path = os.path.join(folder, name)
         with open(path, "w") as f:
-            f.write("#!/bin/sh\n" + (f"echo '{text}'\n" if text else "") + f"exit {code}\n")
+            f.write("#!/bin/sh\n" + (f"echo '{text}'\n" if text else "")
+                    + ("sleep 15\n" if wait else "") + f"exit {code}\n")
         os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
@@ -111,10 +120,41 @@ ENTRY_POINTS = ["RasEnumConnectionsA", "RasGetConnectStatusA", "RasHangUpA", "Ra
                 "RasGetErrorStringA"]
 
 
+def pe_imports(path):
+    """The names of the DLLs a PE file imports, at load time and delay-loaded."""
+    with open(path, "rb") as f:
+        data = f.read()
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, _, _, _, optional_size = struct.unpack_from("<HIIIH", data, header + 6)
+    optional = header + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, raw_size, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+            if address <= rva < address + max(size, raw_size):
+                return rva - address + raw
+        raise ValueError(f"{path}: no section holds {rva:#x}")
+
+    names = []
+    # The import directory's records of 20 bytes, the name at 12; the delay
+    # import directory's of 32, the name at 4.
+    for index, size, name_at in ((1, 20, 12), (13, 32, 4)):
+        rva = struct.unpack_from("<I", data, directories + 8 * index)[0]
+        record = offset(rva) if rva else None
+        while record is not None and any(data[record:record + size]):
+            name = offset(struct.unpack_from("<I", data, record + name_at)[0])
+            names.append(data[name:data.index(b"\0", name)].decode("ascii"))
+            record += size
+    return names
+
+
 class PosixTarget:
     """The Linux build: the library beside the program is the one it loads."""
     windows = False
     native = False
+    encoding = "utf-8"
 
     def __init__(self, build):
         self.build = os.path.abspath(build)
@@ -143,8 +183,10 @@ WINE_LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 
 def wine_env(env, prefix, arch):
     """Sets what Wine needs to run programs of `arch` in the prefix folder."""
+    # LC_ALL: Wine reads the environment, the launcher's command line among
+    # it, in the locale's character set.
     env.update(WINEPREFIX=os.path.abspath(prefix), WINEARCH=arch, WINELOADER=WINE_LOADERS[arch],
-               WINEDEBUG="-all")
+               WINEDEBUG="-all", LC_ALL="C.UTF-8")
     return env
 
 
@@ -174,14 +216,24 @@ def why_no_32bit():
 class WindowsTarget:
     """What quorvel.exe's runs share under Wine and on Windows itself."""
     windows = True
+    # The ANSI code page of Wine's default locale and of the runners' US
+    # English Windows.
+    encoding = "cp1252"
 
     def helper(self, name):
         """A program built beside quorvel.exe for the tests, e.g. layout."""
         return os.path.join(self.build, name + ".exe")
 
-    def variant(self, name):
-        """A RAS library of the build's variants/, e.g. hostile."""
-        return os.path.join(self.build, "variants", name, "rasapi32.dll")
+    def variant(self, name, dll="rasapi32.dll"):
+        """A DLL of the build's variants/, by default the RAS library."""
+        return os.path.join(self.build, "variants", name, dll)
+
+    def plant_imports(self, library, places):
+        """The helper that makes itself known, under the name of each DLL
+        that the RAS library of the run imports, in each place."""
+        for name in self.imports(library):
+            for place in places:
+                shutil.copy2(self.variant("planted", "rashelp.dll"), os.path.join(place, name))
 
 
 class WineTarget(WindowsTarget):
@@ -191,7 +243,7 @@ class WineTarget(WindowsTarget):
     service, "hostile" the hostile library, "none" no RAS library, and "base",
     for "system", keeps Wine's own."""
     native = False
-    PREFIXES = ["sim", "none", "hostile"] + ["no-" + e for e in ENTRY_POINTS]
+    PREFIXES = ["sim", "none", "hostile", "imports"] + ["no-" + e for e in ENTRY_POINTS]
 
     def __init__(self, build, arch):
         self.build = os.path.abspath(build)
@@ -230,6 +282,15 @@ class WineTarget(WindowsTarget):
     def library_of(self, prefix):
         return os.path.join(self.build, "rasapi32.dll") if prefix == "sim" else self.variant(prefix)
 
+    def imports(self, library):
+        if library == "system":
+            return pe_imports(os.path.join(self.wine, "base", "drive_c", "windows", "system32",
+                                           "rasapi32.dll"))
+        # A library of ours: the helpers built beside it, one of which the
+        # linker does not list among its delay-loaded imports.
+        folder = os.path.dirname(self.library_of(library))
+        return [f for f in os.listdir(folder) if f.endswith(".dll") and f != "rasapi32.dll"]
+
     def prepare(self):
         base = os.path.join(self.wine, "base")
         os.makedirs(self.wine, exist_ok=True)
@@ -255,6 +316,9 @@ class WineTarget(WindowsTarget):
                 os.remove(dll)
             if prefix != "none":
                 shutil.copy2(self.library_of(prefix), dll)
+                for helper in self.imports(prefix) if prefix != "sim" else []:
+                    shutil.copy2(os.path.join(os.path.dirname(self.library_of(prefix)), helper),
+                                 os.path.dirname(dll))
         for prefix in ["base"] + self.PREFIXES:
             env = self.use_prefix(dict(os.environ), prefix)
             # The server, and the background services that the first program
@@ -320,6 +384,14 @@ class NativeTarget(WindowsTarget):
         env["LAUNCH_COMMAND_LINE"] = command_line
         return [self.helper("launch"), program]
 
+    def imports(self, library):
+        # The library of the program's own kind: 32-bit from SysWOW64.
+        with open(self.program, "rb") as f:
+            f.seek(0x3C)
+            f.seek(struct.unpack("<I", f.read(4))[0] + 4)
+            folder = "SysWOW64" if struct.unpack("<H", f.read(2))[0] == 0x14C else "System32"
+        return pe_imports(os.path.join(os.environ["SystemRoot"], folder, "rasapi32.dll"))
+
     def error_texts(self):
         """The system's own text for each error code it has one for, read
         as the program reads it."""
@@ -352,9 +424,47 @@ class NativeTarget(WindowsTarget):
 WRAPPER = []
 
 
-def run(target, tail, library, folder, env, launch=None, program=None, wrap=False, timeout=120):
+# Starts a program with SIGINT's default action, whatever the runner's own.
+DEFAULT_SIGINT = [sys.executable, "-c", "import os, signal, sys; "
+                  "signal.signal(signal.SIGINT, signal.SIG_DFL); os.execvp(sys.argv[1], sys.argv[1:])"]
+
+
+def interrupted(target, command, folder, env, marker, timeout):
+    """Runs the command and interrupts it once its output shows the marker,
+    as Ctrl+C would: SIGINT to its process group, which Wine delivers to
+    each console process as CTRL_C_EVENT; on Windows a line to the launcher,
+    which sends its program's process group CTRL_BREAK_EVENT."""
+    native = target.native
+    process = subprocess.Popen(command if native else DEFAULT_SIGINT + command, cwd=folder,
+                               env=env, stdin=subprocess.PIPE if native else subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=not native)
+    seen = b""
+    while marker.encode() not in seen:
+        piece = os.read(process.stdout.fileno(), 4096)
+        if not piece:
+            break
+        seen += piece
+    if native:
+        process.stdin.write(b"\n")
+        process.stdin.flush()
+    else:
+        os.killpg(process.pid, signal.SIGINT)
+    try:
+        rest, err = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise
+    return subprocess.CompletedProcess(command, process.returncode, seen + rest, err)
+
+
+def run(target, tail, library, folder, env, launch=None, program=None, wrap=False, timeout=120,
+        interrupt=None):
     env = dict(env)
     program = program or target.program
+    if interrupt is not None and target.native:
+        env["LAUNCH_INTERRUPT"] = "1"
+        launch = subprocess.list2cmdline([program]) + (" " + tail if tail else "")
     if launch is not None:
         command = target.launch(launch, env, library, program)
     elif target.native:
@@ -366,8 +476,11 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
     if wrap and WRAPPER:
         command = WRAPPER + command
     start = time.monotonic()
-    done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    if interrupt is not None:
+        done = interrupted(target, command, folder, env, interrupt, timeout)
+    else:
+        done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
     return done, time.monotonic() - start
 
 
@@ -376,10 +489,10 @@ def passwords_in(tail):
     return [words[i + 1] for i, w in enumerate(words[:-1]) if w == "-p" and words[i + 1]]
 
 
-def expected_pattern(expected, target):
+def expected_pattern(expected, target, encoding):
     """The expected output as a pattern, each {W|V} resolved for the target;
     a LookupError when the system lacks a text it names."""
-    expected = expected.encode().decode("latin-1")
+    expected = expected.encode(encoding).decode("latin-1")
     pieces, last = [], 0
     for found in ALTERNATIVE.finditer(expected):
         windows, wine = found.group(1).split("|")
@@ -437,7 +550,7 @@ def check(target, scenario):
                 f.write(scenario["state"].replace("\\n", "\n"))
         if scenario["book"]:
             book = os.path.join(folder, "phonebook.txt")
-            with open(book, "w") as f:
+            with open(book, "w", encoding=target.encoding) as f:
                 f.write("\n".join(scenario["book"]) + "\n")
             env["RASSIM_PHONEBOOK"] = target.path(book)
         for script in scenario["script"]:
@@ -449,7 +562,9 @@ def check(target, scenario):
             bin_dir = os.path.join(folder, "bin")
             os.makedirs(bin_dir)
             program = shutil.copy2(program, bin_dir)
-            for place in (bin_dir, folder):
+            if scenario["plant"] == "imports":
+                target.plant_imports(scenario["library"], (bin_dir, folder))
+            for place in (bin_dir, folder) if scenario["plant"] != "imports" else ():
                 shutil.copy2(target.variant(scenario["plant"]), os.path.join(place, "RASAPI32.DLL"))
         if "vpn" in scenario:
             name = scenario["vpn"]
@@ -465,19 +580,24 @@ def check(target, scenario):
 
         tail = scenario.get("args", "")
         ledger = os.path.join(folder, "ledger")
+        # What a console shows, the launcher writes as UTF-8.
+        encoding = "utf-8" if "console" in scenario else target.encoding
+        if "console" in scenario:
+            env["LAUNCH_CONSOLE"] = "1"
         # A run that overstays its time is ended soon after, not left to hang.
         timeout = float(scenario["takes"].split("-")[1]) + 30 if "takes" in scenario else 120
         try:
             done, seconds = run(target, tail, scenario["library"], folder,
                                 dict(env, RASSIM_LEDGER=target.path(ledger)),
-                                scenario.get("launch"), program, wrap=True, timeout=timeout)
+                                scenario.get("launch"), program, wrap=True, timeout=timeout,
+                                interrupt=scenario.get("interrupt"))
         except subprocess.TimeoutExpired:
             return {"wrong": [f"did not end within {timeout:.0f} s"]}
         wrong = ledger_faults(ledger, done.returncode, scenario["ledger"])
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
         try:
-            if expected is not None and not re.fullmatch(expected_pattern(expected, target),
+            if expected is not None and not re.fullmatch(expected_pattern(expected, target, encoding),
                                                          stdout.decode("latin-1")):
                 wrong.append("standard output differs:\n--- expected\n" + expected
                              + "\n--- got\n" + stdout.decode(errors="replace"))
@@ -487,7 +607,7 @@ def check(target, scenario):
             wrong.append(f"exit code {done.returncode}, expected {scenario['exit']}")
         if done.stderr:
             wrong.append("standard error: " + done.stderr.decode(errors="replace"))
-        for password in passwords_in(tail):
+        for password in passwords_in(tail or scenario.get("launch", "")):
             if password.encode() in done.stdout or password.encode() in done.stderr:
                 wrong.append("the password reached the output")
         if "takes" in scenario and not WRAPPER:
@@ -573,7 +693,8 @@ def main():
     if options.native:
         # On Windows nothing may pass by being absent.
         missing = [f for f in (target.program, target.helper("launch"), target.helper("layout"),
-                               target.variant("hostile")) if not os.path.isfile(f)]
+                               target.variant("hostile"), target.variant("planted", "rashelp.dll"))
+                   if not os.path.isfile(f)]
         if missing:
             print("missing: " + ", ".join(missing))
             return 1

@@ -13,7 +13,9 @@ manifest EXE          the manifest asks for no elevation (asInvoker, no UI
                       access), names Windows 7 to 11, sets no code page.
 hardening EXE         ASLR (DYNAMIC_BASE, and HIGH_ENTROPY_VA on 64-bit) and
                       DEP (NX_COMPAT) are asked for, and the relocations that
-                      ASLR needs are there.
+                      ASLR needs are there; the program is Terminal-Server-aware
+                      (TERMINAL_SERVER_AWARE), so that a Remote Desktop Session
+                      Host applies no compatibility shims to it.
 size EXE STRIP BUDGET a copy stripped with STRIP is at most BUDGET bytes.
 """
 import os
@@ -88,11 +90,11 @@ def manifest(pe):
 
 def hardening(pe):
     flags = {name: getattr(pe.OPTIONAL_HEADER, "IMAGE_DLLCHARACTERISTICS_" + name)
-             for name in ("DYNAMIC_BASE", "NX_COMPAT", "HIGH_ENTROPY_VA")}
+             for name in ("DYNAMIC_BASE", "NX_COMPAT", "HIGH_ENTROPY_VA", "TERMINAL_SERVER_AWARE")}
     relocations = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".reloc")
     print("hardening:", flags, "relocations:", relocations)
     wide = pe.FILE_HEADER.Machine == MACHINES["win64"]
-    return (flags["DYNAMIC_BASE"] and flags["NX_COMPAT"]
+    return (flags["DYNAMIC_BASE"] and flags["NX_COMPAT"] and flags["TERMINAL_SERVER_AWARE"]
             and (flags["HIGH_ENTROPY_VA"] or not wide) and relocations > 0)
 
 

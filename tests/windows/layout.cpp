@@ -3,11 +3,31 @@
 // each returns. With no connection up a run of quorvel.exe prints the same
 // whether or not the system accepts its records; a record of a size the
 // system does not know shows here as ERROR_INVALID_SIZE (632).
+//
+// layout.exe -i runs a command that waits (layout.exe -w: 15 seconds) as
+// quorvel.exe runs its exec command, then says that it goes on: where no
+// connection can be dialed, this shows what an interrupt during the command
+// does to the program.
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "ras/ras.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "-w") == 0) {
+    std::printf("The command waits.\n");
+    std::fflush(stdout);
+    Sleep(15000);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "-i") == 0) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    run_command(std::string("\"") + self + "\" -w");
+    std::printf("The command has ended; the run goes on.\n");
+    return 0;
+  }
   HMODULE library = load_rasapi32();
   if (!library) {
     std::printf("RASAPI32.DLL cannot be loaded\n");
