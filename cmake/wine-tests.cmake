@@ -10,8 +10,8 @@ add_executable(layout tests/windows/layout.cpp)
 target_link_libraries(layout PRIVATE quorvel_core)
 
 # The RAS library's own imports: a variant of the simulated service that
-# imports rashelp.dll and delay-loads raslater.dll, both beside it in the
-# system folder, and a helper that makes itself known when loaded, which
+# imports rashelp.dll and loads raslater.dll by name at its first use, as a
+# delay-loaded import is, both beside it in the system folder, and a helper that makes itself known when loaded, which
 # the scenarios plant beside the program under each name the library
 # imports.
 foreach(helper rashelp raslater)
@@ -24,16 +24,10 @@ add_library(rashelp-planted SHARED tests/windows/rashelp.c)
 target_compile_definitions(rashelp-planted PRIVATE PLANTED HELPER=rashelp)
 set_target_properties(rashelp-planted PROPERTIES PREFIX "" OUTPUT_NAME rashelp
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/variants/planted)
-set(raslater_delay ${CMAKE_BINARY_DIR}/libraslater-delay.a)
-file(WRITE ${CMAKE_BINARY_DIR}/raslater.def "LIBRARY raslater.dll\nEXPORTS\n  raslater\n")
-add_custom_command(OUTPUT ${raslater_delay}
-  COMMAND ${CMAKE_DLLTOOL} --input-def ${CMAKE_BINARY_DIR}/raslater.def
-    --dllname raslater.dll --output-delaylib ${raslater_delay})
-add_custom_target(raslater-delay DEPENDS ${raslater_delay})
 add_ras_library(rasapi32-imports ${CMAKE_BINARY_DIR}/variants/imports SOURCES ${RASSIM_SOURCES})
 target_compile_definitions(rasapi32-imports PRIVATE RASSIM_IMPORTS)
-target_link_libraries(rasapi32-imports PRIVATE rashelp ${raslater_delay})
-add_dependencies(rasapi32-imports raslater-delay raslater)
+target_link_libraries(rasapi32-imports PRIVATE rashelp)
+add_dependencies(rasapi32-imports raslater)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(arch win64)

@@ -433,9 +433,9 @@ DWORD enumerate(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections) {
 
 #ifdef RASSIM_IMPORTS
 // The variant whose own imports are planted beside the program: one the
-// loader resolves with the library, one loaded by name at its first use.
+// loader resolves with the library, and one loaded by name at its first
+// use, as a delay-loaded import is.
 extern "C" __declspec(dllimport) int rashelp();
-extern "C" __declspec(dllimport) int raslater();
 #endif
 
 RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb,
@@ -443,7 +443,7 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWOR
   static_assert(std::is_same<decltype(&RasEnumConnectionsA), RasEnumConnectionsA_t>::value, "");
 #ifdef RASSIM_IMPORTS
   rashelp();
-  raslater();
+  if (HMODULE later = LoadLibraryA("raslater.dll")) FreeLibrary(later);
 #endif
   const std::string call = "RasEnumConnectionsA " + enumeration(lprasconn, lpcb, lpcConnections);
   const DWORD result = enumerate(lprasconn, lpcb, lpcConnections);

@@ -59,9 +59,9 @@ bool command_line_in_ansi(std::string& line) {
   BOOL* report = utf8 ? nullptr : &inexact;
   int size = WideCharToMultiByte(code_page, flags, wide, -1, nullptr, 0, nullptr, report);
   if (size <= 0 || inexact) return false;
-  std::vector<char> bytes(size);
-  WideCharToMultiByte(code_page, flags, wide, -1, bytes.data(), size, nullptr, nullptr);
-  line.assign(bytes.data());
+  line.resize(size);
+  WideCharToMultiByte(code_page, flags, wide, -1, &line[0], size, nullptr, nullptr);
+  line.resize(size - 1);
   return true;
 }
 
@@ -80,14 +80,13 @@ void write_output(const std::string& text) {
   int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::vector<wchar_t> wide(size);
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  std::vector<wchar_t> shown;
-  for (wchar_t c : wide) {
-    // The line end of a text-mode stream.
-    if (c == L'\n') shown.push_back(L'\r');
-    shown.push_back(c);
-  }
+  // Each line end as a text-mode stream writes it.
   DWORD written;
-  WriteConsoleW(output, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr);
+  for (int start = 0, end; start < size; start = end + 1) {
+    for (end = start; end < size && wide[end] != L'\n';) ++end;
+    WriteConsoleW(output, wide.data() + start, end - start, &written, nullptr);
+    if (end < size) WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
+  }
 }
 
 namespace {

@@ -1,6 +1,5 @@
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "cli/usage.h"
 #include "console.h"
@@ -30,12 +29,13 @@ std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
   // 256 bytes hold most texts. Some do not, the commonest VPN failures' among
   // them, and translations are longer still: Windows documents 512
   // characters as always enough, 1024 bytes in a double-byte code page.
+  char text[1024];
   for (DWORD size : {256u, 1024u}) {
-    std::vector<char> text(size);
+    std::memset(text, 0, size);
     // A text the library did not terminate, or did not give, is never shown.
-    if (get_error_string && get_error_string(code, text.data(), size) == 0 &&
-        std::memchr(text.data(), '\0', size) && text[0] != '\0')
-      return text.data();
+    if (get_error_string && get_error_string(code, text, size) == 0 &&
+        std::memchr(text, '\0', size) && text[0] != '\0')
+      return text;
   }
   return "RAS error " + std::to_string(code);
 }

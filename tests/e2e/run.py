@@ -286,8 +286,8 @@ class WineTarget(WindowsTarget):
         if library == "system":
             return pe_imports(os.path.join(self.wine, "base", "drive_c", "windows", "system32",
                                            "rasapi32.dll"))
-        # A library of ours: the helpers built beside it, one of which the
-        # linker does not list among its delay-loaded imports.
+        # A library of ours: the helpers built beside it, one of which it
+        # loads by name, as a delay-loaded import is.
         folder = os.path.dirname(self.library_of(library))
         return [f for f in os.listdir(folder) if f.endswith(".dll") and f != "rasapi32.dll"]
 
@@ -430,8 +430,8 @@ DEFAULT_SIGINT = [sys.executable, "-c", "import os, signal, sys; "
 
 
 def interrupted(target, command, folder, env, marker, timeout):
-    """Runs the command and interrupts it once its output shows the marker,
-    as Ctrl+C would: SIGINT to its process group, which Wine delivers to
+    """Runs the command and interrupts it a second after its output shows
+    the marker, as Ctrl+C would: SIGINT to its process group, which Wine delivers to
     each console process as CTRL_C_EVENT; on Windows a line to the launcher,
     which sends its program's process group CTRL_BREAK_EVENT."""
     native = target.native
@@ -445,6 +445,9 @@ def interrupted(target, command, folder, env, marker, timeout):
         if not piece:
             break
         seen += piece
+    # A moment for the command to settle into its wait: Wine can hang a
+    # process that the signal finds starting another.
+    time.sleep(1)
     if native:
         process.stdin.write(b"\n")
         process.stdin.flush()
@@ -453,7 +456,10 @@ def interrupted(target, command, folder, env, marker, timeout):
     try:
         rest, err = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
-        process.kill()
+        if native:
+            process.kill()
+        else:
+            os.killpg(process.pid, signal.SIGKILL)
         raise
     return subprocess.CompletedProcess(command, process.returncode, seen + rest, err)
 

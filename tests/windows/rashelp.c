@@ -1,6 +1,6 @@
 /* A helper DLL of a RAS library: the "imports" variant of the simulated
-   service imports rashelp.dll at load time and raslater.dll delay-loaded,
-   as the system's RASAPI32.DLL imports DLLs of its own. Built with PLANTED,
+   service imports rashelp.dll at load time and loads raslater.dll by name
+   later, as the system's RASAPI32.DLL imports DLLs of its own. Built with PLANTED,
    the copy planted beside the program says on standard error that it was
    loaded, which no scenario allows. */
 #include <windows.h>
