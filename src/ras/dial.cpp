@@ -25,15 +25,6 @@ void wipe(std::string& text) {
   if (!text.empty()) wipe(&text[0], text.size());
 }
 
-std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
-  char text[256] = {};
-  // A text the library did not terminate, or did not give, is never shown.
-  if (get_error_string && get_error_string(code, text, sizeof text) == 0 &&
-      std::memchr(text, '\0', sizeof text) && text[0] != '\0')
-    return text;
-  return "RAS error " + std::to_string(code);
-}
-
 }  // namespace
 
 RASDIALPARAMSA dial_params(const std::string& entry_name, const std::string& phone_number,

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "console.h"
 #include "ras/ras.h"
@@ -23,6 +24,15 @@ HMODULE load_rasapi32_or_exit() {
 void missing_entry_point(const char* name) {
   say(std::string("FATAL ERROR: Entry point ") + name + " not found in RASAPI32.DLL!!");
   std::exit(1);
+}
+
+std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
+  char text[256] = {};
+  // A text the library did not terminate, or did not give, is never shown.
+  if (get_error_string && get_error_string(code, text, sizeof text) == 0 &&
+      std::memchr(text, '\0', sizeof text) && text[0] != '\0')
+    return text;
+  return "RAS error " + std::to_string(code);
 }
 
 std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count) {

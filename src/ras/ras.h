@@ -38,6 +38,8 @@ std::string too_long_setting(const std::string& entry_name, const std::string& p
 // The shared pieces of the operations above.
 HMODULE load_rasapi32_or_exit();
 [[noreturn]] void missing_entry_point(const char* name);
+// The library's own text for an error code, or "RAS error <code>".
+std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code);
 // The connections the library lists, with room for `count` of them; none
 // when it cannot list them.
 std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count);
