@@ -35,7 +35,9 @@ std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
   return "RAS error " + std::to_string(code);
 }
 
-std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count) {
+std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count,
+                                            DWORD* failure) {
+  DWORD result = 0;
   // A connection may come up between two calls, so a short buffer is tried
   // again with room for the new count, a few times at most.
   for (int attempt = 0; attempt < 3 && count > 0; ++attempt) {
@@ -45,7 +47,7 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
     // The buffer's own size, so that the library can never write past it.
     DWORD bytes = static_cast<DWORD>(records.size() * sizeof(RASCONNA));
     DWORD filled = count;
-    DWORD result = enumerate(records.data(), &bytes, &filled);
+    result = enumerate(records.data(), &bytes, &filled);
     if (result == 0) {
       records.resize(std::min<DWORD>(filled, count));
       // A record left without a handle was never filled in: it stands for
@@ -58,5 +60,6 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
     if (result != ERROR_BUFFER_TOO_SMALL || filled <= count) break;
     count = filled;
   }
+  if (failure) *failure = result;
   return {};
 }
