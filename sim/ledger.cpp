@@ -4,11 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-#ifndef _WIN32
-#include <cxxabi.h>
-#endif
 
 namespace {
 
@@ -87,18 +82,20 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   return TRUE;
 }
 #else
+namespace {
+bool exiting = false;
+void mark_exiting() { exiting = true; }
+}  // namespace
+
 __attribute__((constructor)) static void loaded() {
   if (!std::getenv("RASSIM_LEDGER")) return;
   note("load");
-  // At exit the process's own handlers run before the libraries still
-  // loaded are unloaded: one that marks the environment tells that unload
-  // from a release. It is libc's putenv, which outlives this library, with
-  // a text that does too.
-  abi::__cxa_atexit(reinterpret_cast<void (*)(void*)>(reinterpret_cast<void (*)()>(&putenv)),
-                    strdup("RASSIM_EXITING=1"), nullptr);
+  // An exit handler that a library registers runs at the process's exit,
+  // before the libraries still loaded are unloaded; on a release it runs
+  // only after this library's destructor. So it tells the one from the
+  // other, and goes with the library, never outliving its code.
+  std::atexit(mark_exiting);
 }
 
-__attribute__((destructor)) static void unloading() {
-  unloaded(std::getenv("RASSIM_EXITING") != nullptr);
-}
+__attribute__((destructor)) static void unloading() { unloaded(exiting); }
 #endif

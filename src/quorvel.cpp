@@ -30,8 +30,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
         say("Connection Status: " + IsRasConnected());
         std::exit(0);
       case 'k':
-        hangup_all();
-        std::exit(0);
+        std::exit(hangup_all() ? 0 : 1);
       case 'V':
         say(version_line());
         std::exit(0);
@@ -76,6 +75,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
       dial(entry_name, phone_number, user_name, password, domain, callback_number);
   say("Connection Status: " + IsRasConnected());
   if (!command.empty() && connection) run_command(command);
-  if (hang_up_at_exit) hangup(connection);
+  if (hang_up_at_exit && !hangup(connection)) std::exit(1);
   std::exit(0);
 }

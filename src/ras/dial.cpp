@@ -25,21 +25,6 @@ void wipe(std::string& text) {
   if (!text.empty()) wipe(&text[0], text.size());
 }
 
-std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
-  // 256 bytes hold most texts. Some do not, the commonest VPN failures' among
-  // them, and translations are longer still: Windows documents 512
-  // characters as always enough, 1024 bytes in a double-byte code page.
-  char text[1024];
-  for (DWORD size : {256u, 1024u}) {
-    std::memset(text, 0, size);
-    // A text the library did not terminate, or did not give, is never shown.
-    if (get_error_string && get_error_string(code, text, size) == 0 &&
-        std::memchr(text, '\0', size) && text[0] != '\0')
-      return text;
-  }
-  return "RAS error " + std::to_string(code);
-}
-
 }  // namespace
 
 RASDIALPARAMSA dial_params(const std::string& entry_name, const std::string& phone_number,

@@ -1,26 +1,58 @@
 #include "console.h"
 #include "ras/ras.h"
 
-void hangup(HRASCONN connection) {
+namespace {
+
+const DWORD settle_ms = 4000;
+const DWORD poll_ms = 1000;
+// How many queries may still find the line up before the wait gives up.
+// A refused request leaves the line a few seconds to drop by itself. An
+// accepted one leaves it about two minutes, far beyond any line's normal
+// drop: a connection that another program also holds, or a device that
+// never reports the drop, must not hold the run for ever.
+const int polls_after_refusal = 5;
+const int polls_after_acceptance = 120;
+
+void sleep_for(DWORD milliseconds) { Sleep(milliseconds); }
+
+}  // namespace
+
+bool wait_for_drop(HRASCONN connection, DWORD hang_up_result, bool (*is_up)(HRASCONN),
+                   void (*delay)(DWORD)) {
+  const int polls = hang_up_result == 0 ? polls_after_acceptance : polls_after_refusal;
+  delay(settle_ms);
+  for (int poll = 1; is_up(connection); ++poll) {
+    say_part(".");
+    if (poll == polls) return false;
+    delay(poll_ms);
+  }
+  return true;
+}
+
+bool hangup(HRASCONN connection) {
   say("Closing connection...");
   HMODULE library = load_rasapi32_or_exit();
   auto hang_up = find_entry<RasHangUpA_t>(library, "RasHangUpA");
   if (!hang_up) missing_entry_point("RasHangUpA");
-  // A stale or null handle fails here silently; the wait below still ends.
-  hang_up(connection);
+  // A stale or null handle is refused too, but its line is already down at
+  // the first query, so the wait ends there as for any other line.
+  DWORD result = hang_up(connection);
   say("Waiting for line to drop...");
 
   // The wait watches this connection alone, so that other connections can
   // neither end it early nor hold it open.
-  Sleep(4000);
-  while (connection_is_up(connection)) {
-    say_part(".");
-    Sleep(1000);
+  bool dropped = wait_for_drop(connection, result, connection_is_up, sleep_for);
+  if (!dropped) {
+    auto get_error_string = find_entry<RasGetErrorStringA_t>(library, "RasGetErrorStringA");
+    say("");
+    say(result ? "ERROR: the line could not be hung up: " + error_text(get_error_string, result)
+               : std::string("ERROR: the line is still up two minutes after its hang-up"));
   }
   FreeLibrary(library);
+  return dropped;
 }
 
-void hangup_all() {
+bool hangup_all() {
   say("Shutting down all RAS connections...");
   HMODULE library = load_rasapi32_or_exit();
   auto enumerate = find_entry<RasEnumConnectionsA_t>(library, "RasEnumConnectionsA");
@@ -33,8 +65,19 @@ void hangup_all() {
   DWORD count = 0;
   enumerate(&sizing, &bytes, &count);
 
-  std::vector<RASCONNA> records = enumerate_connections(enumerate, count);
-  if (records.empty()) say("Nothing to hang... :-(");
-  for (const RASCONNA& record : records) hangup(record.hrasconn);
+  DWORD failure = 0;
+  std::vector<RASCONNA> records = enumerate_connections(enumerate, count, &failure);
+  // Connections that were counted but cannot be listed are not "nothing to
+  // hang": a script must not take them for hung up.
+  if (failure) {
+    auto get_error_string = find_entry<RasGetErrorStringA_t>(library, "RasGetErrorStringA");
+    say("ERROR: the connections could not be listed: " + error_text(get_error_string, failure));
+  } else if (records.empty()) {
+    say("Nothing to hang... :-(");
+  }
+  // Every line is hung up, whichever of them fails.
+  bool all_down = failure == 0;
+  for (const RASCONNA& record : records) all_down = hangup(record.hrasconn) && all_down;
   FreeLibrary(library);
+  return all_down;
 }

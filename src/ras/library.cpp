@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "console.h"
 #include "ras/ras.h"
@@ -25,7 +26,24 @@ void missing_entry_point(const char* name) {
   std::exit(1);
 }
 
-std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count) {
+std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
+  // 256 bytes hold most texts. Some do not, the commonest VPN failures' among
+  // them, and translations are longer still: Windows documents 512
+  // characters as always enough, 1024 bytes in a double-byte code page.
+  char text[1024];
+  for (DWORD size : {256u, 1024u}) {
+    std::memset(text, 0, size);
+    // A text the library did not terminate, or did not give, is never shown.
+    if (get_error_string && get_error_string(code, text, size) == 0 &&
+        std::memchr(text, '\0', size) && text[0] != '\0')
+      return text;
+  }
+  return "RAS error " + std::to_string(code);
+}
+
+std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count,
+                                            DWORD* failure) {
+  DWORD result = 0;
   // A connection may come up between two calls, so a short buffer is tried
   // again with room for the new count, a few times at most.
   for (int attempt = 0; attempt < 3 && count > 0; ++attempt) {
@@ -35,7 +53,7 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
     // The buffer's own size, so that the library can never write past it.
     DWORD bytes = static_cast<DWORD>(records.size() * sizeof(RASCONNA));
     DWORD filled = count;
-    DWORD result = enumerate(records.data(), &bytes, &filled);
+    result = enumerate(records.data(), &bytes, &filled);
     if (result == 0) {
       records.resize(std::min<DWORD>(filled, count));
       // A record left without a handle was never filled in: it stands for
@@ -48,5 +66,6 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
     if (result != ERROR_BUFFER_TOO_SMALL || filled <= count) break;
     count = filled;
   }
+  if (failure) *failure = result;
   return {};
 }

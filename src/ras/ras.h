@@ -14,8 +14,16 @@ std::string IsRasConnected();
 // Whether this one connection still reports itself connected.
 bool connection_is_up(HRASCONN connection);
 
-void hangup(HRASCONN connection);
-void hangup_all();
+// Each says why and returns false when a line it hangs up is still up at
+// the end of the wait, or when the connections cannot be listed.
+bool hangup(HRASCONN connection);
+bool hangup_all();
+
+// The wait after a hang-up request that gave `hang_up_result`: the settle
+// delay, then one query a second, a "." for each that finds the line up,
+// until it is down (true) or has been found up too often (false).
+bool wait_for_drop(HRASCONN connection, DWORD hang_up_result, bool (*is_up)(HRASCONN),
+                   void (*delay)(DWORD));
 
 // Returns only with a live connection, or with a null handle when the
 // library offers no way to dial; every failure ends the process.
@@ -38,8 +46,12 @@ std::string too_long_setting(const std::string& entry_name, const std::string& p
 // The shared pieces of the operations above.
 HMODULE load_rasapi32_or_exit();
 [[noreturn]] void missing_entry_point(const char* name);
+// The library's own text for an error code, or "RAS error <code>".
+std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code);
 // The connections the library lists, with room for `count` of them; none
-// when it cannot list them.
-std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count);
+// when it cannot list them, and then `failure`, if given, gets its last
+// answer (0 when it listed none).
+std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count,
+                                            DWORD* failure = nullptr);
 
 #endif

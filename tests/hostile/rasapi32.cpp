@@ -14,6 +14,9 @@
 //                 from this library (Linux), so that the wait's next load
 //                 finds no library: a loaded library cannot be loaded anew
 //                 by the same name, so moving this one would not do
+//   refused       refuses every hang-up (5, access denied), so that the line
+//                 stays up, and fails a dial of "busy" with 676 and a handle
+//   unlisted      counts one connection, then fails to list it with 5
 //
 // Its one connection has the handle 0x77 until it is hung up; the hang-up
 // is remembered in a file beside RASSIM_STATE, so that later processes see
@@ -43,6 +46,7 @@ namespace {
 
 // A C cast, as the handle is a pointer on Windows and a number elsewhere.
 const HRASCONN line = (HRASCONN)(std::uintptr_t)0x77;
+const DWORD access_denied = 5;
 
 bool mode(const char* name) {
   const char* chosen = std::getenv("RASSIM_HOSTILE");
@@ -91,6 +95,7 @@ DWORD enumerate(LPRASCONNA records, LPDWORD bytes, LPDWORD count) {
     *count = 1;
     return ERROR_BUFFER_TOO_SMALL;
   }
+  if (mode("unlisted")) return access_denied;
   records[0].hrasconn = line;
   if (mode("unterminated")) {
     fill_unterminated(records[0].szEntryName);
@@ -125,6 +130,7 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasGetConnectStatusA(HRASCONN connection,
 
 HOSTILE_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN connection) {
   if (connection != line) return ERROR_INVALID_HANDLE;
+  if (mode("refused")) return access_denied;
 #ifndef _WIN32
   if (mode("vanish")) {
     char path[4096];
@@ -141,14 +147,14 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN connection) {
   return 0;
 }
 
-HOSTILE_EXPORT DWORD RASAPI_CALL RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDIALPARAMSA,
+HOSTILE_EXPORT DWORD RASAPI_CALL RasDialA(LPRASDIALEXTENSIONS, LPCSTR, LPRASDIALPARAMSA params,
                                           DWORD, LPVOID, LPHRASCONN connection) {
   if (mode("codes")) return 0xFFFFFFFFu;
   if (mode("emptytext")) return 676;
   if (mode("unterminated")) return 691;
   if (mode("nullhandle")) return 0;
   *connection = line;
-  return 0;
+  return mode("refused") && std::strcmp(params->szEntryName, "busy") == 0 ? 676 : 0;
 }
 
 HOSTILE_EXPORT DWORD RASAPI_CALL RasGetErrorStringA(UINT code, LPSTR text, DWORD size) {
@@ -160,6 +166,7 @@ HOSTILE_EXPORT DWORD RASAPI_CALL RasGetErrorStringA(UINT code, LPSTR text, DWORD
     text[0] = '\0';
     return 0;
   }
-  (void)code;
-  return ERROR_INVALID_PARAMETER;
+  if (code != access_denied) return ERROR_INVALID_PARAMETER;
+  std::snprintf(text, size, "Access is denied.");
+  return 0;
 }
