@@ -19,8 +19,8 @@ reproduce BUILD SOURCE FOLDER VERSION
                              the build environment, then each file
                              BUILD/SHA256SUMS lists.
 sbom BUILD VERSION           the bill of materials: its fields, checksums,
-                             and the link maps' components, as the notices
-                             name them.
+                             the link maps' components and libstdc++ at the
+                             compiler's version, as the notices name them.
 buildinfo BUILD              BUILDINFO is this machine's environment; a
                              changed version is named.
 winget FOLDER VERSION [URL]  with a download address (URL, else the
@@ -280,16 +280,25 @@ def sbom(build, version):
                           for kind in ("/quorvel.exe", ".zip", ".msi"))
         if {(zip_, "CONTAINS", exe), (msi, "CONTAINS", exe)} - related:
             wrong.append(f"the {arch} zip and package do not both contain its exe")
-        parts = {(elements[b]["name"], elements[b]["versionInfo"], elements[b]["licenseConcluded"])
-                 for a, kind, b in related if a == exe and kind == "STATIC_LINK" and b in elements}
+        parts, compiled = ({tuple(elements[b][k] for k in ("name", "versionInfo", "licenseConcluded"))
+                            for a, kind, b in related if a == exe and kind == how and b in elements}
+                           for how in ("STATIC_LINK", "GENERATED_FROM"))
+        # libstdc++'s templates come with the compiler that linked the exe: its version.
+        link = open(os.path.join(build, arch, "CMakeFiles", "quorvel.dir", "link.txt")).read()
+        gcc = dict(line.split("\t") for line in open(os.path.join(build, "BUILDINFO")).read()
+                   .splitlines()).get(subprocess.run(
+                       ["dpkg", "-S", os.path.realpath(link.splitlines()[-1].split()[0])],
+                       capture_output=True, text=True).stdout.split(":")[0])
+        if compiled != {("libstdc++", gcc, "GPL-3.0-or-later WITH GCC-exception-3.1")}:
+            wrong.append(f"the {arch} exe is compiled from {sorted(compiled)}, not libstdc++ {gcc}")
         if {part[0] for part in parts} != linked(os.path.join(build, arch, "quorvel.map")):
             wrong.append(f"the {arch} exe links {sorted(parts)}, the map shows "
                          f"{sorted(linked(os.path.join(build, arch, 'quorvel.map')))}")
         with zipfile.ZipFile(os.path.join(build, f"quorvel-{version}-{arch}.zip")) as archive:
             text = archive.read("THIRD-PARTY-NOTICES.txt").decode()
         named = set(re.findall(r"^  (\S+): \S+ (\S+), (.+)\r$", text, re.M))
-        if named != parts:
-            wrong.append(f"the {arch} notices name {sorted(named)}, the SBOM {sorted(parts)}")
+        if named != parts | compiled:
+            wrong.append(f"the {arch} notices name {sorted(named)}, the SBOM {sorted(parts | compiled)}")
     tools = {(elements[a]["name"], elements[a]["versionInfo"]) for a, kind, _ in related
              if kind == "BUILD_TOOL_OF"}
     recorded = {(line.split("\t")[0].split(":")[0], line.split("\t")[1]) for line in
