@@ -9,7 +9,8 @@ package MSI ZIP MSI_VERSION UPGRADE_CODE
                              the package holds the zip's files and has the
                              properties it should.
 sign BUILD URL               packs BUILD's release again into BUILD/signed,
-                             signed with a throw-away certificate, for URL.
+                             signed with a throw-away certificate, for URL;
+                             a failed signing leaves no SHA256SUMS.
 verify ZIP MSI CERT          both verify against CERT; copies with one byte
                              changed do not.
 rebuild SOURCE FOLDER VERSION
@@ -162,6 +163,14 @@ def sign(build, url):
     env.pop("QUORVEL_SIGN_TIMESTAMP", None)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
                     "-B", os.path.join(build, "signed")], env=env, check=True)
+    # Failing to sign (a certificate for the key) leaves no SHA256SUMS, not an earlier one.
+    broken = os.path.join(build, "signed-broken")
+    os.makedirs(broken, exist_ok=True)
+    open(os.path.join(broken, "SHA256SUMS"), "w").close()
+    done = subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B",
+                           broken], env=dict(env, QUORVEL_SIGN_KEY=cert), **QUIET)
+    return [] if done.returncode and not os.path.exists(os.path.join(broken, "SHA256SUMS")) \
+        else [f"a failed signing ended with {done.returncode}, left {os.listdir(broken)}"]
 
 
 def verify(archive, msi, cert):
@@ -487,14 +496,13 @@ def main():
         if reason:
             print(f"this machine cannot run 32-bit programs: {reason}")
             return 77
-    if what == "sign":
-        sign(path, *rest)
-        return 0
     if what == "rebuild":
         rebuild(path, *rest)
         return 0
     if what == "reproduce":
         wrong = reproduce(path, *rest)
+    elif what == "sign":
+        wrong = sign(path, *rest)
     elif what == "sbom":
         wrong = sbom(path, *rest)
     elif what == "buildinfo":
