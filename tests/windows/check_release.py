@@ -27,6 +27,8 @@ buildinfo BUILD              BUILDINFO is this machine's environment; a
 winget FOLDER VERSION [URL]  with a download address (URL, else the
                              environment's), the winget manifests and every
                              field, from the packages; without, none.
+publish BUILD SOURCE TAG     publish.py takes every file BUILD/SHA256SUMS lists, and
+                             CHANGELOG.md's notes, unsigned as the exes are.
 install MSI ARCH VERSION PREFIX
                              a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -362,6 +364,36 @@ def winget(folder, version, url=""):
     return wrong
 
 
+def publish(build, source, tag):
+    import pefile
+    out, changelog = os.path.join(build, "publish"), os.path.join(source, "CHANGELOG.md")
+    done = subprocess.run([sys.executable, os.path.join(source, "cmake", "publish.py"), "gather",
+                           tag, build, changelog, out], capture_output=True, text=True)
+    if done.returncode:
+        return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]
+    sums = open(os.path.join(build, "SHA256SUMS"), "rb").read()
+    listed = [line.split("  ", 1) for line in sums.decode().splitlines()]
+    bases = [os.path.basename(name) for _, name in listed]
+    # Flat names: the exes share one, and take their folder's.
+    expected = {"SHA256SUMS": hashlib.sha256(sums).hexdigest()} | {
+        name.replace("/", "-") if bases.count(os.path.basename(name)) > 1
+        else os.path.basename(name): digest for digest, name in listed}
+    found = {name: hashlib.sha256(open(os.path.join(out, "assets", name), "rb").read()).hexdigest()
+             for name in os.listdir(os.path.join(out, "assets"))}
+    wrong = [] if found == expected and "LICENSE.txt" in found else [
+        f"the assets are {sorted(found)}, not {sorted(expected)} with the bytes listed"]
+    notes = open(os.path.join(out, "notes.md")).read()
+    body, _, unsigned = notes.partition("\n\nThese files are not signed")
+    section = open(changelog).read().partition(f"\n## [{tag[1:]}]")[2].split("\n## ")[0]
+    if not body.strip() or body.strip() not in section or "\n## " in notes:
+        wrong.append(f"the notes are not CHANGELOG.md's section of {tag[1:]}: {notes!r}")
+    if bool(unsigned) == any(pefile.PE(os.path.join(build, name), fast_load=True)
+                             .OPTIONAL_HEADER.DATA_DIRECTORY[4].Size
+                             for _, name in listed if name.endswith(".exe")):
+        wrong.append(f"the notes say {'un' if unsigned else ''}signed, the exes do not")
+    return wrong
+
+
 def values(arch, prefix, key, *options):
     """The values that reg query prints for a key (read through Wine: the
     registry files on disk are written late), a dict for each key."""
@@ -509,6 +541,8 @@ def main():
         wrong = buildinfo(path)
     elif what == "winget":
         wrong = winget(path, *rest)
+    elif what == "publish":
+        wrong = publish(path, *rest)
     elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":
