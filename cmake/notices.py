@@ -4,10 +4,13 @@ notices.py MAP TRIPLET VERSION TITLE FOLDER writes FOLDER/components.json
 (for the SBOM) and FOLDER/THIRD-PARTY-NOTICES.txt (CRLF).
 
 A component is an archive or object file from outside the build that gave
-the exe code. For each: the Debian package that installed it, at the
+the exe code, or libstdc++, whose headers the exe's own objects were
+compiled from (their dependency files, beside them in the map's folder,
+name the headers). For each: the Debian package that installed it, at the
 version installed, and from that package's copyright file the stanzas that
 cover the objects linked in, with their licenses as SPDX expressions."""
 import fnmatch
+import glob
 import json
 import os
 import re
@@ -58,6 +61,23 @@ def linked(text):
         if not path.endswith(".ltrans.o"):
             found.setdefault(os.path.normpath(path), set()).add(os.path.basename(path))
     return found
+
+
+def compiled(text, build):
+    """The libstdc++ headers that the exe's own objects were compiled from.
+    Its templates (std::string, std::vector) are compiled into the exe from
+    them, so that no member of libstdc++.a shows in the map for them."""
+    headers = set()
+    for member in re.findall(r"^[^/\s]\S*?\.a\(([^()\s]+\.(?:c|cpp)\.obj)\)", text, re.M):
+        found = glob.glob(os.path.join(glob.escape(build), "CMakeFiles", "*.dir", "**",
+                                       glob.escape(member) + ".d"), recursive=True)
+        if not found:
+            sys.exit(f"notices: no dependency file of {member} in {build}; cannot tell the "
+                     f"headers it was compiled from")
+        for path in found:
+            headers.update(os.path.normpath(h.rstrip(":"))
+                           for h in re.findall(r"\S*/include/c\+\+/\S*", open(path).read()))
+    return headers
 
 
 def sources(triplet, archive, members):
@@ -151,7 +171,7 @@ def plain(path, parts):
     return notice
 
 
-def component(triplet, path, members):
+def component(triplet, path, members, name=None, relationship="STATIC_LINK"):
     owner = run("dpkg", "-S", path).split(":")[0].split(",")[0]
     version, source, arch = run("dpkg-query", "-W", "-f",
                                 "${Version}\t${source:Package}\t${Architecture}", owner).split("\t")
@@ -165,8 +185,8 @@ def component(triplet, path, members):
     else:
         sys.exit(f"notices: {copyright} is not machine-readable; cannot tell the license "
                  f"of {path}")
-    return {"name": os.path.basename(path), "path": path, "package": owner, "version": version,
-            "architecture": arch,
+    return {"name": name or os.path.basename(path), "path": path, "package": owner,
+            "version": version, "architecture": arch, "relationship": relationship,
             "license": license, "copyright": holders or "NOASSERTION",
             "members": sorted(members), "copyright_file": copyright, "notice": notice,
             "licenses": extracted}
@@ -177,30 +197,40 @@ def notices(version, title, components):
     head = f"quorvel {version}, {title}: third-party notices"
     out = [head, "=" * len(head), "",
            "quorvel itself is under the MIT license (LICENSE.txt). quorvel.exe also",
-           "carries code from the files below, linked in when it was built (its link",
-           "map names the objects each gave), from these Debian packages, at these",
-           "versions, under these licenses (SPDX):", ""]
+           "carries code from the files below, from these Debian packages, at these",
+           "versions, under these licenses (SPDX): code linked in when it was built",
+           "(its link map names the objects each gave), and libstdc++'s templates",
+           "(std::string, std::vector), compiled into it from the library's headers.", ""]
     out += [f"  {c['name']}: {c['package']} {c['version']}, {c['license']}" for c in components]
     meanings = sorted({name for c in components for name in MEANING if name in c["license"]})
     for name in meanings:
         out += ["", f"{name}: {MEANING[name]}"]
     out += ["", "What each package's copyright file says of what was linked in follows."]
-    by_package = {}
+    by_package, given = {}, {}
     for c in components:
         by_package.setdefault((c["package"], c["version"], c["copyright_file"]), []).append(c)
     for (package, version_, path), group in by_package.items():
         heading = f"{package} {version_} ({', '.join(c['name'] for c in group)})"
         out += ["", "", heading, "-" * len(heading), "", f"From {path}:", ""]
-        texts = list(dict.fromkeys(text for c in group for text in c["notice"]))
-        out += "\n\n".join(texts).splitlines()
+        text = "\n\n".join(dict.fromkeys(text for c in group for text in c["notice"]))
+        # GCC's packages share one copyright file's text: it is given once.
+        out += [f"The same text as {given[text]}'s above."] if text in given else text.splitlines()
+        given.setdefault(text, package)
     return "\n".join(out) + "\n"
 
 
 def main():
     map_path, triplet, version, title, folder = sys.argv[1:]
-    found = linked(open(map_path, encoding="utf-8", errors="replace").read())
+    text = open(map_path, encoding="utf-8", errors="replace").read()
+    found = linked(text)
     components = [component(triplet, path, members) for path, members in sorted(
         found.items(), key=lambda item: os.path.basename(item[0]))]
+    headers = compiled(text, os.path.dirname(os.path.abspath(map_path)))
+    if headers:
+        top = min(headers).split("/include/c++/")[0] + "/include/c++"
+        components.append(component(
+            triplet, top, [os.path.relpath(h, top) for h in headers if os.path.dirname(h) == top],
+            name="libstdc++", relationship="GENERATED_FROM"))
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "THIRD-PARTY-NOTICES.txt"), "w", encoding="utf-8",
               newline="\r\n") as out:

@@ -5,6 +5,11 @@
 # that the same source makes the same package, and signs that too.
 include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 
+# A release that fails on the way, here or in sums.cmake, leaves no list of
+# files it did not finish: not even an earlier build's, whose files it may
+# already have replaced.
+file(REMOVE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
+
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 set(source ${CPACK_QUORVEL_SOURCE_DIR}/release)

@@ -131,6 +131,28 @@ add_test(NAME "release: build ${next} for the upgrade test"
   COMMAND ${CHECK_RELEASE} rebuild ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/upgrade ${next})
 set_tests_properties("release: build ${next} for the upgrade test"
   PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
+# A tag's release: v and the packages' version takes every listed file and its
+# notes; another tag, or a version CHANGELOG.md lacks, is refused in one line.
+set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/publish.py)
+set(REFUSED sh -c "\"$@\" || echo \"exit $?\"" sh ${PUBLISH} gather v${next})
+add_test(NAME "release: the tag v${msi_version} is checked before the build, in CMakeLists.txt"
+  COMMAND ${PUBLISH} tag v${msi_version} ${CMAKE_SOURCE_DIR})
+add_test(NAME "release: the tag v${msi_version} publishes every listed file, notes from CHANGELOG.md"
+  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} v${msi_version})
+add_test(NAME "release: the signed release's notes for v${msi_version} say nothing of unsigned"
+  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR}/signed ${CMAKE_SOURCE_DIR} v${msi_version})
+add_test(NAME "release: the tag v${next} is refused in one line" COMMAND ${REFUSED}
+  ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_BINARY_DIR}/publish)
+add_test(NAME "release: ${next}, missing from CHANGELOG.md, is refused in one line"
+  COMMAND ${REFUSED} ${CMAKE_BINARY_DIR}/upgrade ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+    ${CMAKE_BINARY_DIR}/upgrade/publish)
+set_tests_properties("release: the signed release's notes for v${msi_version} say nothing of unsigned"
+  PROPERTIES FIXTURES_REQUIRED signed)
+set_tests_properties("release: the tag v${next} is refused in one line" PROPERTIES
+  PASS_REGULAR_EXPRESSION "^publish: the tag is v${next}, but the packages' version is ${msi_version}: the tag must be v${msi_version}\nexit 1\n$")
+set_tests_properties("release: ${next}, missing from CHANGELOG.md, is refused in one line" PROPERTIES
+  FIXTURES_REQUIRED later
+  PASS_REGULAR_EXPRESSION "^publish: CHANGELOG.md has no section for ${next}\nexit 1\n$")
 add_test(NAME "release: the bill of materials names every file, what each exe links, the tools"
   COMMAND ${CHECK_RELEASE} sbom ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
 add_test(NAME "release: BUILDINFO is this machine's toolchain; a changed version is named"

@@ -95,9 +95,10 @@ def document(version, epoch, folder, notices, zips):
                 c["name"], c["package"], c["version"], c["architecture"], own,
                 primaryPackagePurpose="LIBRARY", licenseConcluded=c["license"],
                 licenseDeclared=c["license"], copyrightText=c["copyright"],
-                comment=f"{c['path']} of Debian package {c['package']}, "
-                        f"linked in: {' '.join(c['members'])}"))
-            relations.append((ids["exe"], "STATIC_LINK", own))
+                comment=f"{c['path']} of Debian package {c['package']}, " + (
+                    "linked in: " if c["relationship"] == "STATIC_LINK" else
+                    "compiled in from its headers: ") + " ".join(c["members"])))
+            relations.append((ids["exe"], c["relationship"], own))
             extracted.update({k: v for k, v in c["licenses"].items() if k not in extracted})
     for _, package, package_version, arch in installed(made):
         own = spdx_id("Package", "deb", package)

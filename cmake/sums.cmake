@@ -8,8 +8,6 @@
 # step writes in SHA256SUMS, as sha256sum -c reads it.
 find_program(STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
 set(folder ${CPACK_PACKAGE_DIRECTORY})
-# A release that fails on the way leaves no list of files it did not finish.
-file(REMOVE ${folder}/SHA256SUMS)
 set(sums "")
 set(written "")
 foreach(zip IN LISTS CPACK_PACKAGE_FILES)

@@ -9,7 +9,8 @@ package MSI ZIP MSI_VERSION UPGRADE_CODE
                              the package holds the zip's files and has the
                              properties it should.
 sign BUILD URL               packs BUILD's release again into BUILD/signed,
-                             signed with a throw-away certificate, for URL.
+                             signed with a throw-away certificate, for URL;
+                             a failed signing leaves no SHA256SUMS.
 verify ZIP MSI CERT          both verify against CERT; copies with one byte
                              changed do not.
 rebuild SOURCE FOLDER VERSION
@@ -19,13 +20,15 @@ reproduce BUILD SOURCE FOLDER VERSION
                              the build environment, then each file
                              BUILD/SHA256SUMS lists.
 sbom BUILD VERSION           the bill of materials: its fields, checksums,
-                             and the link maps' components, as the notices
-                             name them.
+                             the link maps' components and libstdc++ at the
+                             compiler's version, as the notices name them.
 buildinfo BUILD              BUILDINFO is this machine's environment; a
                              changed version is named.
 winget FOLDER VERSION [URL]  with a download address (URL, else the
                              environment's), the winget manifests and every
                              field, from the packages; without, none.
+publish BUILD SOURCE TAG     publish.py takes every file BUILD/SHA256SUMS lists, and
+                             CHANGELOG.md's notes, unsigned as the exes are.
 install MSI ARCH VERSION PREFIX
                              a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -162,6 +165,14 @@ def sign(build, url):
     env.pop("QUORVEL_SIGN_TIMESTAMP", None)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"),
                     "-B", os.path.join(build, "signed")], env=env, check=True)
+    # Failing to sign (a certificate for the key) leaves no SHA256SUMS, not an earlier one.
+    broken = os.path.join(build, "signed-broken")
+    os.makedirs(broken, exist_ok=True)
+    open(os.path.join(broken, "SHA256SUMS"), "w").close()
+    done = subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B",
+                           broken], env=dict(env, QUORVEL_SIGN_KEY=cert), **QUIET)
+    return [] if done.returncode and not os.path.exists(os.path.join(broken, "SHA256SUMS")) \
+        else [f"a failed signing ended with {done.returncode}, left {os.listdir(broken)}"]
 
 
 def verify(archive, msi, cert):
@@ -280,16 +291,25 @@ def sbom(build, version):
                           for kind in ("/quorvel.exe", ".zip", ".msi"))
         if {(zip_, "CONTAINS", exe), (msi, "CONTAINS", exe)} - related:
             wrong.append(f"the {arch} zip and package do not both contain its exe")
-        parts = {(elements[b]["name"], elements[b]["versionInfo"], elements[b]["licenseConcluded"])
-                 for a, kind, b in related if a == exe and kind == "STATIC_LINK" and b in elements}
+        parts, compiled = ({tuple(elements[b][k] for k in ("name", "versionInfo", "licenseConcluded"))
+                            for a, kind, b in related if a == exe and kind == how and b in elements}
+                           for how in ("STATIC_LINK", "GENERATED_FROM"))
+        # libstdc++'s templates come with the compiler that linked the exe: its version.
+        link = open(os.path.join(build, arch, "CMakeFiles", "quorvel.dir", "link.txt")).read()
+        gcc = dict(line.split("\t") for line in open(os.path.join(build, "BUILDINFO")).read()
+                   .splitlines()).get(subprocess.run(
+                       ["dpkg", "-S", os.path.realpath(link.splitlines()[-1].split()[0])],
+                       capture_output=True, text=True).stdout.split(":")[0])
+        if compiled != {("libstdc++", gcc, "GPL-3.0-or-later WITH GCC-exception-3.1")}:
+            wrong.append(f"the {arch} exe is compiled from {sorted(compiled)}, not libstdc++ {gcc}")
         if {part[0] for part in parts} != linked(os.path.join(build, arch, "quorvel.map")):
             wrong.append(f"the {arch} exe links {sorted(parts)}, the map shows "
                          f"{sorted(linked(os.path.join(build, arch, 'quorvel.map')))}")
         with zipfile.ZipFile(os.path.join(build, f"quorvel-{version}-{arch}.zip")) as archive:
             text = archive.read("THIRD-PARTY-NOTICES.txt").decode()
         named = set(re.findall(r"^  (\S+): \S+ (\S+), (.+)\r$", text, re.M))
-        if named != parts:
-            wrong.append(f"the {arch} notices name {sorted(named)}, the SBOM {sorted(parts)}")
+        if named != parts | compiled:
+            wrong.append(f"the {arch} notices name {sorted(named)}, the SBOM {sorted(parts | compiled)}")
     tools = {(elements[a]["name"], elements[a]["versionInfo"]) for a, kind, _ in related
              if kind == "BUILD_TOOL_OF"}
     recorded = {(line.split("\t")[0].split(":")[0], line.split("\t")[1]) for line in
@@ -341,6 +361,36 @@ def winget(folder, version, url=""):
             or "`" in locale["Description"] or not locale.get("ShortDescription") \
             or not locale.get("Tags") or "LICENSE.txt" not in listed:
         wrong.append(f"the descriptions, tags or the published license are missing: {locale}")
+    return wrong
+
+
+def publish(build, source, tag):
+    import pefile
+    out, changelog = os.path.join(build, "publish"), os.path.join(source, "CHANGELOG.md")
+    done = subprocess.run([sys.executable, os.path.join(source, "cmake", "publish.py"), "gather",
+                           tag, build, changelog, out], capture_output=True, text=True)
+    if done.returncode:
+        return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]
+    sums = open(os.path.join(build, "SHA256SUMS"), "rb").read()
+    listed = [line.split("  ", 1) for line in sums.decode().splitlines()]
+    bases = [os.path.basename(name) for _, name in listed]
+    # Flat names: the exes share one, and take their folder's.
+    expected = {"SHA256SUMS": hashlib.sha256(sums).hexdigest()} | {
+        name.replace("/", "-") if bases.count(os.path.basename(name)) > 1
+        else os.path.basename(name): digest for digest, name in listed}
+    found = {name: hashlib.sha256(open(os.path.join(out, "assets", name), "rb").read()).hexdigest()
+             for name in os.listdir(os.path.join(out, "assets"))}
+    wrong = [] if found == expected and "LICENSE.txt" in found else [
+        f"the assets are {sorted(found)}, not {sorted(expected)} with the bytes listed"]
+    notes = open(os.path.join(out, "notes.md")).read()
+    body, _, unsigned = notes.partition("\n\nThese files are not signed")
+    section = open(changelog).read().partition(f"\n## [{tag[1:]}]")[2].split("\n## ")[0]
+    if not body.strip() or body.strip() not in section or "\n## " in notes:
+        wrong.append(f"the notes are not CHANGELOG.md's section of {tag[1:]}: {notes!r}")
+    if bool(unsigned) == any(pefile.PE(os.path.join(build, name), fast_load=True)
+                             .OPTIONAL_HEADER.DATA_DIRECTORY[4].Size
+                             for _, name in listed if name.endswith(".exe")):
+        wrong.append(f"the notes say {'un' if unsigned else ''}signed, the exes do not")
     return wrong
 
 
@@ -478,20 +528,21 @@ def main():
         if reason:
             print(f"this machine cannot run 32-bit programs: {reason}")
             return 77
-    if what == "sign":
-        sign(path, *rest)
-        return 0
     if what == "rebuild":
         rebuild(path, *rest)
         return 0
     if what == "reproduce":
         wrong = reproduce(path, *rest)
+    elif what == "sign":
+        wrong = sign(path, *rest)
     elif what == "sbom":
         wrong = sbom(path, *rest)
     elif what == "buildinfo":
         wrong = buildinfo(path)
     elif what == "winget":
         wrong = winget(path, *rest)
+    elif what == "publish":
+        wrong = publish(path, *rest)
     elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":
