@@ -11,9 +11,9 @@ target_link_libraries(layout PRIVATE quorvel_core)
 
 # The RAS library's own imports: a variant of the simulated service that
 # imports rashelp.dll and loads raslater.dll by name at its first use, as a
-# delay-loaded import is, both beside it in the system folder, and a helper that makes itself known when loaded, which
-# the scenarios plant beside the program under each name the library
-# imports.
+# delay-loaded import is, both beside it in the system folder; and a helper
+# that makes itself known when loaded, which the scenarios plant beside the
+# program under each name the library imports.
 foreach(helper rashelp raslater)
   add_library(${helper} SHARED tests/windows/rashelp.c)
   target_compile_definitions(${helper} PRIVATE HELPER=${helper})

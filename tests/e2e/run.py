@@ -120,12 +120,13 @@ ENTRY_POINTS = ["RasEnumConnectionsA", "RasGetConnectStatusA", "RasHangUpA", "Ra
                 "RasGetErrorStringA"]
 
 
-def pe_imports(path):
-    """The names of the DLLs a PE file imports, at load time and delay-loaded."""
+def pe_file(path):
+    """A PE file's machine, and the names of the DLLs it imports, at load
+    time and delay-loaded."""
     with open(path, "rb") as f:
         data = f.read()
     header = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, _, _, _, optional_size = struct.unpack_from("<HIIIH", data, header + 6)
+    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, header + 4)
     optional = header + 24
     directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
     table = optional + optional_size
@@ -147,7 +148,7 @@ def pe_imports(path):
             name = offset(struct.unpack_from("<I", data, record + name_at)[0])
             names.append(data[name:data.index(b"\0", name)].decode("ascii"))
             record += size
-    return names
+    return machine, names
 
 
 class PosixTarget:
@@ -284,8 +285,8 @@ class WineTarget(WindowsTarget):
 
     def imports(self, library):
         if library == "system":
-            return pe_imports(os.path.join(self.wine, "base", "drive_c", "windows", "system32",
-                                           "rasapi32.dll"))
+            return pe_file(os.path.join(self.wine, "base", "drive_c", "windows", "system32",
+                                        "rasapi32.dll"))[1]
         # A library of ours: the helpers built beside it, one of which it
         # loads by name, as a delay-loaded import is.
         folder = os.path.dirname(self.library_of(library))
@@ -385,12 +386,9 @@ class NativeTarget(WindowsTarget):
         return [self.helper("launch"), program]
 
     def imports(self, library):
-        # The library of the program's own kind: 32-bit from SysWOW64.
-        with open(self.program, "rb") as f:
-            f.seek(0x3C)
-            f.seek(struct.unpack("<I", f.read(4))[0] + 4)
-            folder = "SysWOW64" if struct.unpack("<H", f.read(2))[0] == 0x14C else "System32"
-        return pe_imports(os.path.join(os.environ["SystemRoot"], folder, "rasapi32.dll"))
+        # The library of the program's own kind: 32-bit (i386) from SysWOW64.
+        folder = "SysWOW64" if pe_file(self.program)[0] == 0x14C else "System32"
+        return pe_file(os.path.join(os.environ["SystemRoot"], folder, "rasapi32.dll"))[1]
 
     def error_texts(self):
         """The system's own text for each error code it has one for, read
@@ -431,9 +429,9 @@ DEFAULT_SIGINT = [sys.executable, "-c", "import os, signal, sys; "
 
 def interrupted(target, command, folder, env, marker, timeout):
     """Runs the command and interrupts it a second after its output shows
-    the marker, as Ctrl+C would: SIGINT to its process group, which Wine delivers to
-    each console process as CTRL_C_EVENT; on Windows a line to the launcher,
-    which sends its program's process group CTRL_BREAK_EVENT."""
+    the marker, as Ctrl+C would: SIGINT to its process group, which Wine
+    delivers to each console process as CTRL_C_EVENT; on Windows a line to
+    the launcher, which sends its program's process group CTRL_BREAK_EVENT."""
     native = target.native
     process = subprocess.Popen(command if native else DEFAULT_SIGINT + command, cwd=folder,
                                env=env, stdin=subprocess.PIPE if native else subprocess.DEVNULL,
@@ -570,8 +568,10 @@ def check(target, scenario):
             program = shutil.copy2(program, bin_dir)
             if scenario["plant"] == "imports":
                 target.plant_imports(scenario["library"], (bin_dir, folder))
-            for place in (bin_dir, folder) if scenario["plant"] != "imports" else ():
-                shutil.copy2(target.variant(scenario["plant"]), os.path.join(place, "RASAPI32.DLL"))
+            else:
+                for place in (bin_dir, folder):
+                    shutil.copy2(target.variant(scenario["plant"]),
+                                 os.path.join(place, "RASAPI32.DLL"))
         if "vpn" in scenario:
             name = scenario["vpn"]
             target.powershell(f"Add-VpnConnection -Name '{name}' -ServerAddress 127.0.0.1 "
@@ -586,9 +586,10 @@ def check(target, scenario):
 
         tail = scenario.get("args", "")
         ledger = os.path.join(folder, "ledger")
-        # What a console shows, the launcher writes as UTF-8.
-        encoding = "utf-8" if "console" in scenario else target.encoding
+        encoding = target.encoding
         if "console" in scenario:
+            # What a console shows, the launcher writes as UTF-8.
+            encoding = "utf-8"
             env["LAUNCH_CONSOLE"] = "1"
         # A run that overstays its time is ended soon after, not left to hang.
         timeout = float(scenario["takes"].split("-")[1]) + 30 if "takes" in scenario else 120
