@@ -7,9 +7,10 @@ publish.py tag TAG SOURCE
 publish.py gather TAG FOLDER CHANGELOG OUT
     TAG must be v and the version of the packages that FOLDER/SHA256SUMS
     names; every file it lists must be the one it lists, and is copied into
-    OUT/assets with SHA256SUMS itself. A release page holds no folders: a
-    file is published under its own name, or under its path with / as -
-    where two files share a name (the exes). OUT/notes.md is the version's
+    OUT/assets. A release page holds no folders: a file is published under
+    its own name, or under its path with / as - where two files share a name
+    (the exes), and OUT/assets/SHA256SUMS lists each by that name, so that
+    sha256sum -c checks the files as they are downloaded. OUT/notes.md is the version's
     section of CHANGELOG (Keep a Changelog), saying so when the exes are
     unsigned.
 
@@ -98,7 +99,8 @@ def gather(tag, folder, changelog, out):
             exes.add(signed(data))
         with open(os.path.join(top, assets[name]), "wb") as f:
             f.write(data)
-    shutil.copyfile(os.path.join(folder, "SHA256SUMS"), os.path.join(top, "SHA256SUMS"))
+    with open(os.path.join(top, "SHA256SUMS"), "w", encoding="utf-8", newline="\n") as f:
+        f.writelines(f"{digest}  {assets[name]}\n" for digest, name in files)
     if len(exes) > 1:
         wrong.append("publish: some of the exes are signed, some are not")
     if wrong:

@@ -5,6 +5,9 @@
 # the servers. On a machine that cannot run 32-bit programs every case of
 # the 32-bit build that runs one reports itself skipped (77).
 add_executable(launch tests/windows/launch.c)
+# Its arguments in UTF-16 (wmain), so that a program's path may hold any character.
+target_compile_options(launch PRIVATE -municode)
+target_link_options(launch PRIVATE -municode)
 # The layout probe makes quorvel.exe's calls with its very records.
 add_executable(layout tests/windows/layout.cpp)
 target_link_libraries(layout PRIVATE quorvel_core)

@@ -1,34 +1,43 @@
 // On Windows the platform's own names serve; chosen here are the RAS
 // library's place, the library search of the whole process, how text
 // reaches a console, and what an interrupt does while the exec command runs.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/tail.h"
 #include "platform/platform.h"
 
 namespace {
 
 // Set where the system lacks SetDefaultDllDirectories: the narrower search
 // it stands for is then the process's DLL directory, which a command started
-// from here would inherit.
-bool narrowed_by_dll_directory = false;
+// from here would inherit; through this it is undone and set again.
+typedef BOOL(WINAPI* SetDllDirectoryA_t)(LPCSTR);
+SetDllDirectoryA_t narrowed_by_dll_directory = nullptr;
 
 }  // namespace
 
-void restrict_library_search() {
+FARPROC kernel32_function(LPCSTR name) {
+  return GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
+}
+
+void restrict_library_search(KernelLookup lookup) {
   // Whatever the process loads by name later, the RAS library's delay-loaded
   // imports among them, comes from the system folder alone: not from beside
   // the program, nor from the current folder, which may be a share that many
   // can write to. Windows 7 has the call only with its 2011 loader update.
   typedef BOOL(WINAPI * SetDefaultDllDirectories_t)(DWORD);
-  auto set_default_directories = FunctionCast<SetDefaultDllDirectories_t>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"));
+  auto set_default_directories =
+      FunctionCast<SetDefaultDllDirectories_t>(lookup("SetDefaultDllDirectories"));
+  narrowed_by_dll_directory = nullptr;
   if (!set_default_directories || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    // Without it, at least the current folder leaves the search.
-    SetDllDirectoryA("");
-    narrowed_by_dll_directory = true;
+    // Without it, at least the current folder leaves the search (the
+    // program's own folder stays first).
+    auto set_dll_directory = FunctionCast<SetDllDirectoryA_t>(lookup("SetDllDirectoryA"));
+    if (set_dll_directory && set_dll_directory("")) narrowed_by_dll_directory = set_dll_directory;
   }
   SetSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
 }
@@ -46,46 +55,63 @@ HMODULE load_rasapi32() {
   return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-bool command_line_in_ansi(std::string& line) {
-  // GetCommandLineA would map a character the ANSI code page lacks to a
-  // look-alike: a fullwidth '-' to '-', an ideographic space to a blank,
-  // so that a value could add options, or a password be sent altered.
-  const wchar_t* wide = GetCommandLineW();
-  UINT code_page = GetACP();
-  // UTF-8 has every character, and takes neither the flag nor the report.
+bool tail_in_code_page(const wchar_t* command_line, UINT code_page, std::string& tail) {
+  // GetCommandLineA would map a character the code page lacks to a
+  // look-alike: a fullwidth '-' to '-', an ideographic space to a blank, so
+  // that a value could add options, or a password be sent altered. Only the
+  // tail is converted: the program's name, which may be a folder of any name
+  // (a user's), is no part of the options.
+  const wchar_t* wide = skip_program_name(command_line);
+  // UTF-8 has every character, takes neither the flag nor the report, and
+  // refuses what is no character (an unpaired surrogate) only when asked.
   bool utf8 = code_page == CP_UTF8;
-  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL inexact = FALSE;
   BOOL* report = utf8 ? nullptr : &inexact;
   int size = WideCharToMultiByte(code_page, flags, wide, -1, nullptr, 0, nullptr, report);
   if (size <= 0 || inexact) return false;
-  line.resize(size);
-  WideCharToMultiByte(code_page, flags, wide, -1, &line[0], size, nullptr, nullptr);
-  line.resize(size - 1);
+  tail.resize(size);
+  WideCharToMultiByte(code_page, flags, wide, -1, &tail[0], size, nullptr, nullptr);
+  tail.resize(size - 1);
   return true;
 }
+
+namespace {
+
+void write_bytes(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+// Writes the text to the console as the characters the ANSI code page means;
+// false when the console refuses it.
+bool write_characters(HANDLE console, const std::string& text) {
+  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::vector<wchar_t> wide(size);
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  DWORD written = 0;
+  return WriteConsoleW(console, wide.data(), size, &written, nullptr) &&
+         written == static_cast<DWORD>(size);
+}
+
+}  // namespace
 
 void write_output(const std::string& text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode;
-  if (!GetConsoleMode(output, &mode)) {
-    // A file or a pipe: the bytes as they are, as every script has read them.
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    return;
-  }
+  // A file or a pipe: the bytes as they are, as every script has read them.
+  if (!GetConsoleMode(output, &mode)) return write_bytes(text);
   // A console decodes bytes with its own (OEM) code page; the text is in the
   // ANSI one. Written as characters it reads right in every language,
-  // without touching the console's code page, which outlives the run.
-  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::vector<wchar_t> wide(size);
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  // Each line end as a text-mode stream writes it.
-  DWORD written;
-  for (int start = 0, end; start < size; start = end + 1) {
-    for (end = start; end < size && wide[end] != L'\n';) ++end;
-    WriteConsoleW(output, wide.data() + start, end - start, &written, nullptr);
-    if (end < size) WriteConsoleW(output, L"\r\n", 2, &written, nullptr);
+  // without touching the console's code page, which outlives the run. A
+  // line at a time (a line end is never part of a character), each line end
+  // as a text-mode stream writes it; a line the console refuses goes on as
+  // bytes, as to a file, so that nothing is lost.
+  for (std::string::size_type start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    std::string line = text.substr(start, end - start);
+    if (end < text.size()) line += "\r\n";
+    if (!write_characters(output, line)) write_bytes(text.substr(start, end + 1 - start));
   }
 }
 
@@ -116,9 +142,9 @@ int run_command(const std::string& command) {
   // rest of the run, answering as the time asks.
   command_running = true;
   SetConsoleCtrlHandler(leave_to_command, TRUE);
-  if (narrowed_by_dll_directory) SetDllDirectoryA(nullptr);
+  if (narrowed_by_dll_directory) narrowed_by_dll_directory(nullptr);
   int result = std::system(command.c_str());
-  if (narrowed_by_dll_directory) SetDllDirectoryA("");
+  if (narrowed_by_dll_directory) narrowed_by_dll_directory("");
   command_ended = GetTickCount();
   command_running = false;
   return result;

@@ -56,11 +56,15 @@ void write_output(const std::string& text);
 int run_command(const std::string& command);
 
 #ifdef _WIN32
-// Windows start-up: the whole process loads libraries from the system
-// folder alone; the command line in the ANSI code page, false when a
-// character of it has no exact equivalent there.
-void restrict_library_search();
-bool command_line_in_ansi(std::string& line);
+// Windows start-up. The whole process loads libraries from the system folder
+// alone; `lookup` gives kernel32's functions by name, or null for one that
+// this Windows lacks.
+typedef FARPROC (*KernelLookup)(LPCSTR name);
+FARPROC kernel32_function(LPCSTR name);
+void restrict_library_search(KernelLookup lookup);
+// The tail of the command line in the code page; false when a character of
+// the tail has no exact equivalent there, or is no character at all.
+bool tail_in_code_page(const wchar_t* command_line, UINT code_page, std::string& tail);
 #else
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show);
 #endif

@@ -63,12 +63,15 @@ bool hangup_all() {
   sizing.dwSize = sizeof sizing;
   DWORD bytes = 0;
   DWORD count = 0;
-  enumerate(&sizing, &bytes, &count);
+  DWORD sized = enumerate(&sizing, &bytes, &count);
 
-  DWORD failure = 0;
-  std::vector<RASCONNA> records = enumerate_connections(enumerate, count, &failure);
-  // Connections that were counted but cannot be listed are not "nothing to
-  // hang": a script must not take them for hung up.
+  // Connections that cannot be counted (the listing refused, the service not
+  // started), or that were counted but cannot be listed, are not "nothing to
+  // hang": a script must not take them for hung up. "Buffer too small" is
+  // how a sizing call gives its count.
+  DWORD failure = sized == ERROR_BUFFER_TOO_SMALL ? 0 : sized;
+  std::vector<RASCONNA> records;
+  if (!failure) records = enumerate_connections(enumerate, count, &failure);
   if (failure) {
     auto get_error_string = find_entry<RasGetErrorStringA_t>(library, "RasGetErrorStringA");
     say("ERROR: the connections could not be listed: " + error_text(get_error_string, failure));

@@ -29,9 +29,11 @@ void missing_entry_point(const char* name) {
 std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
   // 256 bytes hold most texts. Some do not, the commonest VPN failures' among
   // them, and translations are longer still: Windows documents 512
-  // characters as always enough, 1024 bytes in a double-byte code page.
-  char text[1024];
-  for (DWORD size : {256u, 1024u}) {
+  // characters as always enough, which take up to 1,536 bytes in UTF-8 (as
+  // the ANSI code page of Windows' "Beta: UTF-8" setting), 1,024 in a
+  // double-byte code page.
+  char text[1536];
+  for (DWORD size : {256u, 1536u}) {
     std::memset(text, 0, size);
     // A text the library did not terminate, or did not give, is never shown.
     if (get_error_string && get_error_string(code, text, size) == 0 &&

@@ -22,9 +22,9 @@ import sys
 import tempfile
 import time
 
-KEYS = {"env", "state", "launch", "console", "interrupt", "platform", "library", "program",
-        "plant", "vpn", "book", "before", "args", "script", "exit", "after-status", "takes",
-        "ledger"}
+KEYS = {"env", "state", "launch", "folder", "console", "interrupt", "platform", "library",
+        "program", "plant", "vpn", "book", "before", "args", "script", "exit", "after-status",
+        "takes", "ledger"}
 
 # {W|V}: what real Windows prints, then what Wine prints. In W, #N is the
 # system's own text for error N; #* that of any error but 632 (a record of
@@ -49,7 +49,8 @@ def parse(path):
     scenarios, blocks, current = [], {}, None
     with open(path, encoding="utf-8", newline="\n") as f:
         for number, raw in enumerate(f, 1):
-            line = raw[:-1] if raw.endswith("\n") else raw
+            # A checkout on Windows may end each line with CRLF.
+            line = raw.removesuffix("\n").removesuffix("\r")
             where = f"{path}:{number}"
             if line.startswith("[@") and line.endswith("]"):
                 # A block of output that scenarios take in with "@name".
@@ -97,22 +98,25 @@ def parse(path):
 
 def write_script(folder, line, windows):
     """A command for -c: its name, exit code and the line it prints; a code
-    of "wait" makes it wait 15 seconds after the line, then end with 0."""
+    of "wait" makes it wait 15 seconds after the line, then end with 0, and
+    "ignore" 4 seconds, then print the line again and end with 0."""
     parts = line.split(" ", 2)
     name, code, text = parts[0], parts[1], parts[2] if len(parts) > 2 else ""
-    wait = code == "wait"
-    if wait:
+    seconds, again = {"wait": (15, False), "ignore": (4, True)}.get(code, (0, False))
+    if seconds:
         code = "0"
     if windows:
-        body = ((f"@echo {text}\r\n" if text else "")
-                + ("@ping -n 16 127.0.0.1 > nul\r\n" if wait else "") + f"@exit /b {code}\r\n")
+        echo = f"@echo {text}\r\n" if text else ""
+        body = (echo + (f"@ping -n {seconds + 1} 127.0.0.1 > nul\r\n" if seconds else "")
+                + (echo if again else "") + f"@exit /b {code}\r\n")
         with open(os.path.join(folder, name + ".bat"), "w", newline="") as f:
             f.write(body)
     else:
         path = os.path.join(folder, name)
+        echo = f"echo '{text}'\n" if text else ""
         with open(path, "w") as f:
-            f.write("#!/bin/sh\n" + (f"echo '{text}'\n" if text else "")
-                    + ("sleep 15\n" if wait else "") + f"exit {code}\n")
+            f.write("#!/bin/sh\n" + echo + (f"sleep {seconds}\n" if seconds else "")
+                    + (echo if again else "") + f"exit {code}\n")
         os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
 
 
@@ -363,6 +367,22 @@ class WineTarget(WindowsTarget):
         return subprocess.run([self.loader, program], env=env).returncode
 
 
+def error_texts(get):
+    """The text that RasGetErrorStringA (get) gives for each error code it
+    has one for, read as the program reads it: 256 bytes, and where those
+    give none, as for the longer texts, which it refuses to cut short,
+    1,536, room for the longest, 512 characters, in any code page."""
+    import ctypes
+    texts = {}
+    for code in range(1, 20000):
+        for size in (256, 1536):
+            buffer = ctypes.create_string_buffer(size)
+            if get(code, buffer, size) == 0 and buffer.value:
+                texts[code] = buffer.value.decode("latin-1")
+                break
+    return texts
+
+
 class NativeTarget(WindowsTarget):
     """quorvel.exe run directly on Windows, against the machine's own RAS
     library: only the library: system scenarios hold there. The build
@@ -391,14 +411,9 @@ class NativeTarget(WindowsTarget):
         return pe_file(os.path.join(os.environ["SystemRoot"], folder, "rasapi32.dll"))[1]
 
     def error_texts(self):
-        """The system's own text for each error code it has one for, read
-        as the program reads it."""
         if self.texts is None:
             import ctypes
-            get = ctypes.windll.rasapi32.RasGetErrorStringA
-            buffer = ctypes.create_string_buffer(256)
-            self.texts = {code: buffer.value.decode("latin-1") for code in range(1, 20000)
-                          if get(code, buffer, 256) == 0 and buffer.value}
+            self.texts = error_texts(ctypes.windll.rasapi32.RasGetErrorStringA)
         return self.texts
 
     def alternative(self, windows, wine):
@@ -427,11 +442,14 @@ DEFAULT_SIGINT = [sys.executable, "-c", "import os, signal, sys; "
                   "signal.signal(signal.SIGINT, signal.SIG_DFL); os.execvp(sys.argv[1], sys.argv[1:])"]
 
 
-def interrupted(target, command, folder, env, marker, timeout):
-    """Runs the command and interrupts it a second after its output shows
+def interrupted(target, command, folder, env, marker, timeout, alone):
+    """Runs the command and interrupts it two seconds after its output shows
     the marker, as Ctrl+C would: SIGINT to its process group, which Wine
     delivers to each console process as CTRL_C_EVENT; on Windows a line to
-    the launcher, which sends its program's process group CTRL_BREAK_EVENT."""
+    the launcher, which sends its program's process group CTRL_BREAK_EVENT.
+    With alone, SIGINT goes to the program alone: its command ignores the
+    interrupt, as under Wine none can, whose cmd.exe ends at Ctrl+C even
+    while its command runs on (Windows' waits for the command)."""
     native = target.native
     process = subprocess.Popen(command if native else DEFAULT_SIGINT + command, cwd=folder,
                                env=env, stdin=subprocess.PIPE if native else subprocess.DEVNULL,
@@ -443,14 +461,16 @@ def interrupted(target, command, folder, env, marker, timeout):
         if not piece:
             break
         seen += piece
-    # A moment for the command to settle into its wait: Wine can hang a
-    # process that the signal finds starting another.
-    time.sleep(1)
+    # A moment for the command to settle into its wait (Wine can hang a
+    # process that the signal finds starting another, and fail one that it
+    # finds in a file operation), and past the second after a command in
+    # which the program still leaves an interrupt to the command.
+    time.sleep(2)
     if native:
         process.stdin.write(b"\n")
         process.stdin.flush()
     else:
-        os.killpg(process.pid, signal.SIGINT)
+        (os.kill if alone else os.killpg)(process.pid, signal.SIGINT)
     try:
         rest, err = process.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -463,7 +483,7 @@ def interrupted(target, command, folder, env, marker, timeout):
 
 
 def run(target, tail, library, folder, env, launch=None, program=None, wrap=False, timeout=120,
-        interrupt=None):
+        interrupt=None, alone=False):
     env = dict(env)
     program = program or target.program
     if interrupt is not None and target.native:
@@ -481,11 +501,23 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
         command = WRAPPER + command
     start = time.monotonic()
     if interrupt is not None:
-        done = interrupted(target, command, folder, env, interrupt, timeout)
+        done = interrupted(target, command, folder, env, interrupt, timeout, alone)
     else:
         done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
     return done, time.monotonic() - start
+
+
+def plants_seen(target, library, folder, bin_dir, env):
+    """The planting scenarios' positive control: whether the layout probe,
+    beside the program, loading the RAS library by name and calling it, loads
+    a plant: one says so on standard error, one that lacks the library's
+    imports fails the load, a planted RASAPI32.DLL is where it comes from."""
+    probe = shutil.copy2(target.helper("layout"), bin_dir)
+    done, _ = run(target, "-u", library, folder, env, program=probe)
+    loaded = re.search(r"^RASAPI32\.DLL from (.*?)\r?$", done.stdout.decode("latin-1"), re.M)
+    return (b"planted DLL" in done.stderr or done.returncode != 0
+            or bool(loaded) and loaded[1].lower().startswith(target.path(bin_dir).lower() + "\\"))
 
 
 def passwords_in(tail):
@@ -505,15 +537,16 @@ def expected_pattern(expected, target, encoding):
     return "".join(pieces) + re.escape(expected[last:])
 
 
-def ledger_faults(path, exit_code, expected):
+def ledger_faults(path, exit_code, expected, interrupted):
     """What is wrong with what the RAS library noted of the run: every load
     released before the process ends (a fatal end may leave the library
-    loaded), and exactly the lines expected, where the scenario lists them."""
+    loaded, and so may an interrupt, which Wine ends with 0), and exactly the
+    lines expected, where the scenario lists them."""
     noted = open(path).read().splitlines() if os.path.exists(path) else []
     loads, releases, ends = (noted.count(event) for event in
                              ("load", "release", "end of process, still loaded"))
     wrong = []
-    if loads != releases + ends or (exit_code == 0 and ends):
+    if loads != releases + ends or (exit_code == 0 and ends and not interrupted):
         wrong.append(f"the library was loaded {loads} times, released {releases} times and "
                      f"still loaded {ends} times when the process ended")
     if expected and noted != expected:
@@ -572,6 +605,12 @@ def check(target, scenario):
                 for place in (bin_dir, folder):
                     shutil.copy2(target.variant(scenario["plant"]),
                                  os.path.join(place, "RASAPI32.DLL"))
+            if not plants_seen(target, scenario["library"], folder, bin_dir, env):
+                why = ("inconclusive: the RAS library, loaded by name from beside the plants, "
+                       "loads none of them here, so that the case could show nothing")
+                # Only Wine's own library may be out of reach: it is not Windows'.
+                return why if scenario["library"] == "system" and not target.native \
+                    else {"wrong": [why]}
         if "vpn" in scenario:
             name = scenario["vpn"]
             target.powershell(f"Add-VpnConnection -Name '{name}' -ServerAddress 127.0.0.1 "
@@ -584,6 +623,14 @@ def check(target, scenario):
                 return {"wrong": [f"set-up run '{tail}' ended with {done.returncode}:\n"
                                   + done.stdout.decode(errors="replace")]}
 
+        launch = scenario.get("launch")
+        if "folder" in scenario:
+            # A copy of the program in a folder of that name, started by its
+            # full path, in quotes, before the launch line.
+            place = os.path.join(folder, scenario["folder"])
+            os.makedirs(place)
+            program = shutil.copy2(program, place)
+            launch = f'"{target.path(program)}"{launch}'
         tail = scenario.get("args", "")
         ledger = os.path.join(folder, "ledger")
         encoding = target.encoding
@@ -600,11 +647,12 @@ def check(target, scenario):
         try:
             done, seconds = run(target, tail, scenario["library"], folder,
                                 dict(env, RASSIM_LEDGER=target.path(ledger)),
-                                scenario.get("launch"), program, wrap=True, timeout=timeout,
-                                interrupt=scenario.get("interrupt"))
+                                launch, program, wrap=True, timeout=timeout,
+                                interrupt=scenario.get("interrupt"),
+                                alone=any(s.split(" ")[1] == "ignore" for s in scenario["script"]))
         except subprocess.TimeoutExpired:
             return {"wrong": [f"did not end within {timeout:.0f} s"]}
-        wrong = ledger_faults(ledger, done.returncode, scenario["ledger"])
+        wrong = ledger_faults(ledger, done.returncode, scenario["ledger"], "interrupt" in scenario)
         stdout = done.stdout.replace(b"\r\n", b"\n")
         expected = scenario["stdout"]
         try:
@@ -618,7 +666,7 @@ def check(target, scenario):
             wrong.append(f"exit code {done.returncode}, expected {scenario['exit']}")
         if done.stderr:
             wrong.append("standard error: " + done.stderr.decode(errors="replace"))
-        for password in passwords_in(tail or scenario.get("launch", "")):
+        for password in passwords_in(tail or launch or ""):
             if password.encode() in done.stdout or password.encode() in done.stderr:
                 wrong.append("the password reached the output")
         if "takes" in scenario and not WRAPPER:

@@ -17,6 +17,7 @@
 //   refused       refuses every hang-up (5, access denied), so that the line
 //                 stays up, and fails a dial of "busy" with 676 and a handle
 //   unlisted      counts one connection, then fails to list it with 5
+//   denied        refuses every listing with 5, the sizing call's too
 //
 // Its one connection has the handle 0x77 until it is hung up; the hang-up
 // is remembered in a file beside RASSIM_STATE, so that later processes see
@@ -72,6 +73,7 @@ void fill_unterminated(char (&field)[N]) {
 DWORD enumerate(LPRASCONNA records, LPDWORD bytes, LPDWORD count) {
   static DWORD calls = 0;
   if (mode("codes")) return 0xC0000005u;
+  if (mode("denied")) return access_denied;
   if (mode("growing")) {
     *count = ++calls * 10;
     *bytes = *count * sizeof(RASCONNA);

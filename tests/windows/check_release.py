@@ -29,6 +29,9 @@ winget FOLDER VERSION [URL]  with a download address (URL, else the
                              field, from the packages; without, none.
 publish BUILD SOURCE TAG     publish.py takes every file BUILD/SHA256SUMS lists, and
                              CHANGELOG.md's notes, unsigned as the exes are.
+printed SAMPLES              what real Windows prints, from SAMPLES, read by the
+                             functions that read it on the runners: reg
+                             query's Path, REG_EXPAND_SZ, long error texts.
 install MSI ARCH VERSION PREFIX
                              a silent install into a fresh Wine prefix.
 upgrade MSI ARCH VERSION PREFIX LATER_MSI LATER_VERSION
@@ -49,7 +52,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run import WINE_LOADERS, why_no_32bit, wine_env  # noqa: E402
+from run import WINE_LOADERS, error_texts, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
@@ -371,17 +374,21 @@ def publish(build, source, tag):
                            tag, build, changelog, out], capture_output=True, text=True)
     if done.returncode:
         return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]
-    sums = open(os.path.join(build, "SHA256SUMS"), "rb").read()
-    listed = [line.split("  ", 1) for line in sums.decode().splitlines()]
+    listed = [line.split("  ", 1) for line in
+              open(os.path.join(build, "SHA256SUMS")).read().splitlines()]
     bases = [os.path.basename(name) for _, name in listed]
-    # Flat names: the exes share one, and take their folder's.
-    expected = {"SHA256SUMS": hashlib.sha256(sums).hexdigest()} | {
-        name.replace("/", "-") if bases.count(os.path.basename(name)) > 1
-        else os.path.basename(name): digest for digest, name in listed}
-    found = {name: hashlib.sha256(open(os.path.join(out, "assets", name), "rb").read()).hexdigest()
-             for name in os.listdir(os.path.join(out, "assets"))}
-    wrong = [] if found == expected and "LICENSE.txt" in found else [
-        f"the assets are {sorted(found)}, not {sorted(expected)} with the bytes listed"]
+    # Flat names: the exes share one, and take their folder's; the published
+    # SHA256SUMS lists each by that name.
+    expected = {name.replace("/", "-") if bases.count(os.path.basename(name)) > 1
+                else os.path.basename(name): digest for digest, name in listed}
+    assets = os.path.join(out, "assets")
+    found = {name: hashlib.sha256(open(os.path.join(assets, name), "rb").read()).hexdigest()
+             for name in os.listdir(assets) if name != "SHA256SUMS"}
+    published = dict(reversed(line.split("  ", 1)) for line in
+                     open(os.path.join(assets, "SHA256SUMS")).read().splitlines())
+    wrong = [] if found == expected == published and "LICENSE.txt" in found else [
+        f"the assets are {sorted(found)}, SHA256SUMS lists {sorted(published)}, "
+        f"not {sorted(expected)} with the bytes listed"]
     notes = open(os.path.join(out, "notes.md")).read()
     body, _, unsigned = notes.partition("\n\nThese files are not signed")
     section = open(changelog).read().partition(f"\n## [{tag[1:]}]")[2].split("\n## ")[0]
@@ -418,19 +425,33 @@ def program_folder(arch, prefix):
     return folder, folder
 
 
+def path_value(arch, prefix, key):
+    """PATH as the key holds it. Windows stores the name as "Path", Wine as
+    "PATH", and reg query prints it as stored: names differ in case only."""
+    found = values(arch, prefix, key, "/v", "PATH")
+    return next((v for k, v in found[0].items() if k.upper() == "PATH"), "") if found else ""
+
+
 def machine_path(arch, prefix):
-    return values(arch, prefix, ENVIRONMENT, "/v", "PATH")[0].get("PATH", "")
+    return path_value(arch, prefix, ENVIRONMENT)
+
+
+def expand(value, environment):
+    """A REG_EXPAND_SZ value as Windows expands it: each %NAME% that names a
+    variable, whatever its case, by the variable's value."""
+    upper = {k.upper(): v for k, v in environment.items()}
+    return re.sub(r"%([^%]+)%", lambda m: upper.get(m[1].upper(), m[0]), value)
 
 
 def new_process_environment(arch, prefix):
     """What a process started now gets: the runner's own environment predates
     the install, so on Windows PATH is read afresh from the registry, as a
-    new logon reads it. A new process under Wine reads it by itself."""
+    new logon reads it, with %SystemRoot% and the like expanded. A new
+    process under Wine reads it by itself."""
     if prefix != NATIVE:
         return None
-    user = values(arch, prefix, r"HKCU\Environment", "/v", "PATH")
-    path = machine_path(arch, prefix) + ";" + (user[0].get("PATH", "") if user else "")
-    return dict(os.environ, PATH=os.path.expandvars(path))
+    path = machine_path(arch, prefix) + ";" + path_value(arch, prefix, r"HKCU\Environment")
+    return dict(os.environ, PATH=expand(path, os.environ))
 
 
 def path_entries(arch, prefix):
@@ -501,6 +522,39 @@ def msiexec(arch, prefix, steps):
     return wrong
 
 
+def printed(samples):
+    """The samples (each after its header of # lines) answer in place of
+    Windows: reg query, and RasGetErrorStringA, which refuses a buffer too
+    small for the whole text."""
+    def sample(name):
+        with open(os.path.join(samples, name), encoding="utf-8") as f:
+            return re.sub(r"\A(?:#.*\n)+", "", f.read())
+
+    global wine
+    keys = {"HKLM": sample("reg-query-machine-path.txt"), "HKCU": sample("reg-query-user-path.txt")}
+    wine = lambda arch, prefix, command, **_: (0, keys[command[2][:4]].replace("\n", "\r\n"))
+    os.environ.update(SystemRoot=r"C:\Windows", USERPROFILE=r"C:\Users\runneradmin",
+                      ProgramFiles=r"C:\Program Files")
+    wrong = []
+    path = new_process_environment("win64", NATIVE)["PATH"].split(";")
+    if path_entries("win64", NATIVE)[0] != r"C:\Program Files\quorvel" \
+            or path[1:3] != [r"C:\Windows\system32", r"C:\Windows"] \
+            or r"C:\Users\runneradmin\AppData\Local\Microsoft\WindowsApps" not in path:
+        wrong.append(f"PATH reads as {path}")
+    texts = {int(code): text for code, text in
+             (line.split("\t", 1) for line in sample("rasgeterrorstring.txt").splitlines())}
+
+    def get(code, buffer, size):
+        text = texts.get(code, "").encode("latin-1")
+        if len(text) >= size:
+            return 122
+        buffer.value = text
+        return 0 if text else 87
+    if error_texts(get) != texts:
+        wrong.append(f"the error texts read are {error_texts(get)}")
+    return wrong
+
+
 def install(msi, arch, version, prefix):
     if prefix != NATIVE:
         shutil.rmtree(prefix, ignore_errors=True)
@@ -543,6 +597,8 @@ def main():
         wrong = winget(path, *rest)
     elif what == "publish":
         wrong = publish(path, *rest)
+    elif what == "printed":
+        wrong = printed(path)
     elif what == "install":
         wrong = install(path, *rest)
     elif what == "upgrade":

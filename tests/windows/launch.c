@@ -1,8 +1,9 @@
 /* Starts a program with a command line made to measure, so that the tests
    can hand quorvel.exe exactly the command line a user's shell might:
    launch.exe PROGRAM, with the command line in LAUNCH_COMMAND_LINE. The line
-   is read and passed on as UTF-16, as Windows hands it over, so that no
-   character is changed on the way. The exit code is the program's.
+   and the program's path are read and passed on as UTF-16, as Windows hands
+   them over, so that no character is changed on the way. The exit code is
+   the program's.
 
    LAUNCH_CONSOLE=1: the program runs in a console of its own, with no
    window, whose screen is then written to standard output, line by line,
@@ -60,15 +61,14 @@ static void write_screen(HANDLE out) {
   free(text);
 }
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   DWORD size = GetEnvironmentVariableW(L"LAUNCH_COMMAND_LINE", NULL, 0);
   wchar_t* line = size ? malloc(sizeof(wchar_t) * size) : NULL;
   if (argc != 2 || !line || GetEnvironmentVariableW(L"LAUNCH_COMMAND_LINE", line, size) >= size) {
     fprintf(stderr, "usage: LAUNCH_COMMAND_LINE=... launch.exe PROGRAM\n");
     return 2;
   }
-  wchar_t program[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, argv[1], -1, program, MAX_PATH);
+  wchar_t* program = argv[1];
   wchar_t console = setting(L"LAUNCH_CONSOLE");
   int interrupt = setting(L"LAUNCH_INTERRUPT") == L'1';
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -82,10 +82,10 @@ int main(int argc, char** argv) {
   startup.hStdOutput = out;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   if (console == L'1') {
-    wchar_t self[MAX_PATH];
+    static wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
     SetEnvironmentVariableW(L"LAUNCH_CONSOLE", L"2");
-    wcscpy(program, self);
+    program = self;
     line = GetCommandLineW();
   } else if (console == L'2') {
     /* The program writes to this console, not to the launcher's pipe; lines
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   DWORD flags = (interrupt ? CREATE_NEW_PROCESS_GROUP : 0) |
                 (console == L'1' ? CREATE_NO_WINDOW : 0);
   if (!CreateProcessW(program, line, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &process)) {
-    fprintf(stderr, "launch.exe: cannot start %s (%lu)\n", argv[1], GetLastError());
+    fprintf(stderr, "launch.exe: cannot start %ls (%lu)\n", program, GetLastError());
     return 2;
   }
   program_id = process.dwProcessId;

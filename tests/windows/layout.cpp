@@ -4,21 +4,37 @@
 // whether or not the system accepts its records; a record of a size the
 // system does not know shows here as ERROR_INVALID_SIZE (632).
 //
-// layout.exe -i runs a command that waits (layout.exe -w: 15 seconds) as
-// quorvel.exe runs its exec command, then says that it goes on: where no
-// connection can be dialed, this shows what an interrupt during the command
-// does to the program.
+// layout.exe -i runs a command that waits (layout.exe -w: 4 seconds, deaf
+// to Ctrl+C and Ctrl+Break, as some commands are) as quorvel.exe runs its
+// exec command, then says that it goes on: where no connection can be
+// dialed, this shows what an interrupt during the command does to the
+// program.
+//
+// layout.exe -u makes the same calls with the library loaded as a program
+// without quorvel.exe's care would load it: by name, from wherever the
+// default search finds it first, and says from where. The planting
+// scenarios run it first, beside their plants: where it loads none of them,
+// they could show nothing.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "ras/ras.h"
 
+namespace {
+
+BOOL WINAPI ignore_interrupt(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "-w") == 0) {
+    SetConsoleCtrlHandler(ignore_interrupt, TRUE);
     std::printf("The command waits.\n");
     std::fflush(stdout);
-    Sleep(15000);
+    Sleep(4000);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "-i") == 0) {
@@ -28,10 +44,16 @@ int main(int argc, char** argv) {
     std::printf("The command has ended; the run goes on.\n");
     return 0;
   }
-  HMODULE library = load_rasapi32();
+  const bool unprotected = argc == 2 && std::strcmp(argv[1], "-u") == 0;
+  HMODULE library = unprotected ? LoadLibraryA("RASAPI32.DLL") : load_rasapi32();
   if (!library) {
-    std::printf("RASAPI32.DLL cannot be loaded\n");
+    std::printf("RASAPI32.DLL cannot be loaded: %lu\n", GetLastError());
     return 1;
+  }
+  if (unprotected) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(library, path, MAX_PATH);
+    std::printf("RASAPI32.DLL from %s\n", path);
   }
   auto enumerate = find_entry<RasEnumConnectionsA_t>(library, "RasEnumConnectionsA");
   auto get_status = find_entry<RasGetConnectStatusA_t>(library, "RasGetConnectStatusA");

@@ -1,0 +1,89 @@
+// The Windows start-up, with kernel32 standing in where the test needs a
+// Windows that neither Wine nor the runners are.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+template <typename Function>
+FARPROC as_farproc(Function function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+
+// The stand-ins' calls, in order.
+std::vector<std::string> calls;
+BOOL default_directories_work;
+
+BOOL WINAPI set_default_dll_directories(DWORD flags) {
+  calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+  return default_directories_work;
+}
+
+BOOL WINAPI set_dll_directory(LPCSTR folder) {
+  calls.push_back(folder ? "SetDllDirectoryA '" + std::string(folder) + "'"
+                         : std::string("SetDllDirectoryA NULL"));
+  return TRUE;
+}
+
+// Windows 7 without its 2011 loader update, and any later Windows.
+FARPROC windows_7(LPCSTR name) {
+  return std::strcmp(name, "SetDllDirectoryA") == 0 ? as_farproc(set_dll_directory) : nullptr;
+}
+
+FARPROC updated(LPCSTR name) {
+  return std::strcmp(name, "SetDefaultDllDirectories") == 0
+             ? as_farproc(set_default_dll_directories)
+             : windows_7(name);
+}
+
+TEST(LibrarySearch, WithoutTheCallTheDllDirectoryIsNarrowedAndUndoneForTheCommand) {
+  const std::string narrow = "SetDllDirectoryA ''", undo = "SetDllDirectoryA NULL";
+  const struct {
+    KernelLookup lookup;
+    BOOL works;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {updated, TRUE, {"SetDefaultDllDirectories 2048"}},
+      {updated, FALSE, {"SetDefaultDllDirectories 2048", narrow, undo, narrow}},
+      {windows_7, TRUE, {narrow, undo, narrow}},
+  };
+  for (const auto& c : cases) {
+    calls.clear();
+    default_directories_work = c.works;
+    restrict_library_search(c.lookup);
+    run_command("exit 0");
+    EXPECT_EQ(calls, c.calls);
+  }
+}
+
+TEST(CommandLine, OnlyTheTailMustBeInTheCodePageExactly) {
+  const struct {
+    const wchar_t* line;
+    UINT code_page;
+    const char* tail;  // null: refused
+  } cases[] = {
+      {L"quorvel.exe -s", 1252, "-s"},
+      // A folder of a name the code page lacks, as a user's may be.
+      {L"\"C:\\Users\\\u0141ukasz\\quorvel.exe\" -s", 1252, "-s"},
+      {L"quorvel -e B\u00fcro", 1252, "-e B\xfc" "ro"},
+      // A best fit would make an option of a fullwidth hyphen.
+      {L"quorvel -u bob\u3000\uff0dc\u3000ver", 1252, nullptr},
+      // UTF-8 as the ANSI code page: every character, but no lone surrogate.
+      {L"\u0141ukasz\\quorvel -e B\u00fcro\u3000", CP_UTF8, "-e B\xc3\xbcro\xe3\x80\x80"},
+      {L"quorvel -p s3cr3t\xd800", CP_UTF8, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string tail;
+    EXPECT_EQ(tail_in_code_page(c.line, c.code_page, tail), c.tail != nullptr);
+    if (c.tail) {
+      EXPECT_EQ(tail, c.tail);
+    }
+  }
+}
+
+}  // namespace
