@@ -7,6 +7,7 @@
 
 // Writes the text and a line end, then flushes.
 void say(const std::string& line);
+void say(const char* line);
 
 // Writes the text with no line end (the progress dots of the hang-up wait).
 void say_part(const std::string& text);
