@@ -20,7 +20,8 @@ std::vector<std::string> calls;
 BOOL default_directories_work;
 
 BOOL WINAPI set_default_dll_directories(DWORD flags) {
-  calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+  calls.push_back(flags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? "SetDefaultDllDirectories system32"
+                                                        : "SetDefaultDllDirectories other");
   return default_directories_work;
 }
 
@@ -48,8 +49,8 @@ TEST(LibrarySearch, WithoutTheCallTheDllDirectoryIsNarrowedAndUndoneForTheComman
     BOOL works;
     std::vector<std::string> calls;
   } cases[] = {
-      {updated, TRUE, {"SetDefaultDllDirectories 2048"}},
-      {updated, FALSE, {"SetDefaultDllDirectories 2048", narrow, undo, narrow}},
+      {updated, TRUE, {"SetDefaultDllDirectories system32"}},
+      {updated, FALSE, {"SetDefaultDllDirectories system32", narrow, undo, narrow}},
       {windows_7, TRUE, {narrow, undo, narrow}},
   };
   for (const auto& c : cases) {
