@@ -16,11 +16,13 @@ endif()
 set(epoch $ENV{SOURCE_DATE_EPOCH})
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
-    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    OUTPUT_VARIABLE epoch ERROR_VARIABLE git_said OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 if(NOT epoch MATCHES "^[0-9]+$")
+  # git's own words say why, such as a checkout that another user owns.
   message(FATAL_ERROR "release: set SOURCE_DATE_EPOCH to the release's time in seconds "
-    "since 1970 (it is taken from the commit only in a git checkout)")
+    "since 1970 (it is taken from the commit only in a git checkout that git will read)\n"
+    "${git_said}")
 endif()
 # pefile and olefile are packaged by Debian for its own Python.
 find_program(DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
