@@ -499,13 +499,23 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
         command = target.start(library, folder, env, program) + (tail.split(" ") if tail else [])
     if wrap and WRAPPER:
         command = WRAPPER + command
-    start = time.monotonic()
-    if interrupt is not None:
-        done = interrupted(target, command, folder, env, interrupt, timeout, alone)
-    else:
-        done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-    return done, time.monotonic() - start
+    # A program copied a moment ago cannot be started while another case's
+    # child, between its fork and its exec, still holds the copy open: the
+    # start is tried again.
+    for attempt in range(50):
+        start = time.monotonic()
+        try:
+            if interrupt is not None:
+                done = interrupted(target, command, folder, env, interrupt, timeout, alone)
+            else:
+                done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      timeout=timeout)
+            return done, time.monotonic() - start
+        except OSError as e:
+            if e.errno != errno.ETXTBSY or attempt == 49:
+                raise
+            time.sleep(0.1)
 
 
 def plants_seen(target, library, folder, bin_dir, env):
@@ -642,7 +652,7 @@ def check(target, scenario):
         timeout = float(scenario["takes"].split("-")[1]) + 30 if "takes" in scenario else 120
         # A busy machine starts programs slowly, Wine most of all: a timed run
         # may take as much longer as the program takes to start here and now.
-        start_up = run(target, "-V", scenario["library"], folder, env)[1] \
+        start_up = run(target, "-V", "sim", folder, env)[1] \
             if "takes" in scenario and not WRAPPER else 0
         try:
             done, seconds = run(target, tail, scenario["library"], folder,
