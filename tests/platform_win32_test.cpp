@@ -67,6 +67,7 @@ TEST(CommandLine, OnlyTheTailMustBeInTheCodePageExactly) {
       {L"quorvel.exe -s", 1252, "-s"},
       // A folder of a name the code page lacks, as a user's may be.
       {L"\"C:\\Users\\\u0141ukasz\\quorvel.exe\" -s", 1252, "-s"},
+      {L"\"C:\\Users\\\"\u0141ukasz\\quorvel.exe -s", 1252, "-s"},
       {L"quorvel -e B\u00fcro", 1252, "-e B\xfc" "ro"},
       // A best fit would make an option of a fullwidth hyphen.
       {L"quorvel -u bob\u3000\uff0dc\u3000ver", 1252, nullptr},

@@ -17,6 +17,11 @@ const TailCase tail_cases[] = {
     {" \t quorvel -s", "-s"},
     {"\"C:\\Program Files\\quorvel.exe\"   -s", "-s"},
     {"\"C:\\Program Files\\quorvel.exe\"-s", "-s"},
+    // A path quoted in part, as batch files write one: a quote only opens or
+    // closes, and the name runs to the first blank outside quotes.
+    {"\"C:\\Program Files\"\\net-kit\\quorvel.exe -s", "-s"},
+    {"\"C:\\scripts\\\"quorvel-0.4-win64\\quorvel.exe -s", "-s"},
+    {"C:\\\"Program Files\"\\vpn-scripts\\quorvel.exe\t-k", "-k"},
     {"\"quorvel.exe\"", ""},
     {"\"quorvel.exe\"  \t ", ""},
     {"\"C:\\no closing quote -s", ""},

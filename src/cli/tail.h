@@ -4,19 +4,24 @@
 #include <string>
 
 // Where the command-line tail begins: after the blanks and tabs before the
-// program's name, the name (up to a closing quote when it starts with one,
-// else up to a blank or tab) and the blanks and tabs after it. For the
-// system's narrow and wide command lines alike.
+// program's name, the name and the blanks and tabs after it. The name runs,
+// as Windows' C runtime reads it, to the first blank or tab outside double
+// quotes, each quote opening or closing, so that a path quoted only in part,
+// as batch files write "%ProgramFiles%"\tools\quorvel.exe, is the name
+// whole. A closing quote directly followed by '-' ends it all the same, as
+// it always has: "quorvel.exe"-s is the name and -s. For the system's narrow
+// and wide command lines alike.
 template <typename Char>
 const Char* skip_program_name(const Char* p) {
   auto is_blank = [](Char c) { return c == ' ' || c == '\t'; };
   while (is_blank(*p)) ++p;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (*p && !is_blank(*p)) ++p;
+  for (bool quoted = false; *p && (quoted || !is_blank(*p)); ++p) {
+    if (*p != '"') continue;
+    if (quoted && p[1] == '-') {
+      ++p;
+      break;
+    }
+    quoted = !quoted;
   }
   while (is_blank(*p)) ++p;
   return p;

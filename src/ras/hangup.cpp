@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "console.h"
 #include "ras/ras.h"
 
@@ -58,12 +60,23 @@ bool hangup_all() {
   auto enumerate = find_entry<RasEnumConnectionsA_t>(library, "RasEnumConnectionsA");
   if (!enumerate) missing_entry_point("RasEnumConnectionsA");
 
-  // The sizing call: no room at all, so that it reports the count.
+  // The sizing call: no room at all, so that it reports the count. A
+  // Windows that refuses a record with no room as of the wrong size is asked
+  // again as Windows documents the call, without a record.
   RASCONNA sizing{};
   sizing.dwSize = sizeof sizing;
   DWORD bytes = 0;
   DWORD count = 0;
   DWORD sized = enumerate(&sizing, &bytes, &count);
+  if (sized == ERROR_INVALID_SIZE) {
+    bytes = count = 0;
+    sized = enumerate(nullptr, &bytes, &count);
+  }
+  // The count is the number of records written, which a sizing call may
+  // leave at 0: the byte size says how many there are then. Too many does
+  // no harm, as the listing says how many it filled.
+  if (sized == ERROR_BUFFER_TOO_SMALL && count == 0)
+    count = std::max<DWORD>(1, bytes / sizeof(RASCONNA));
 
   // Connections that cannot be counted (the listing refused, the service not
   // started), or that were counted but cannot be listed, are not "nothing to

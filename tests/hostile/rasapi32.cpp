@@ -18,6 +18,10 @@
 //                 stays up, and fails a dial of "busy" with 676 and a handle
 //   unlisted      counts one connection, then fails to list it with 5
 //   denied        refuses every listing with 5, the sizing call's too
+//   uncounted     answers a sizing call with 603 and the byte size, but
+//                 leaves the count at 0, as it wrote no record
+//   documented    takes a sizing call only as documented, without a record:
+//                 one with a record of byte size 0 is refused with 632
 //
 // Its one connection has the handle 0x77 until it is hung up; the hang-up
 // is remembered in a file beside RASSIM_STATE, so that later processes see
@@ -92,9 +96,10 @@ DWORD enumerate(LPRASCONNA records, LPDWORD bytes, LPDWORD count) {
     }
     return 0;
   }
+  if (mode("documented") && records && room < 1) return ERROR_INVALID_SIZE;
   if (room < 1) {
     *bytes = sizeof(RASCONNA);
-    *count = 1;
+    if (!mode("uncounted")) *count = 1;
     return ERROR_BUFFER_TOO_SMALL;
   }
   if (mode("unlisted")) return access_denied;
