@@ -12,4 +12,8 @@ void say(const char* line);
 // Writes the text with no line end (the progress dots of the hang-up wait).
 void say_part(const std::string& text);
 
+// Ends the run with `code`, or with 1 where it would end with 0 but its
+// output could not all be written: for -s that line is the whole answer.
+[[noreturn]] void finish(int code);
+
 #endif

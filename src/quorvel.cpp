@@ -1,6 +1,5 @@
 // The main driver: reads the options one at a time, acting on each as it
 // comes, then dials, reports, runs the exec command and hangs up if asked.
-#include <cstdlib>
 #include <string>
 
 #include "cli/getopt.h"
@@ -8,6 +7,14 @@
 #include "console.h"
 #include "platform/platform.h"
 #include "ras/ras.h"
+
+namespace {
+
+// The connection that -g hangs up, should the console close first.
+HRASCONN dialed{};
+void hang_up_dialed() { request_hangup(dialed); }
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   std::string entry_name, phone_number, user_name, password, domain, callback_number;
@@ -25,15 +32,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
       case 'h':
       case '?':
         print_usage();
-        std::exit(0);
+        finish(0);
       case 's':
         say("Connection Status: " + IsRasConnected());
-        std::exit(0);
+        finish(0);
       case 'k':
-        std::exit(hangup_all() ? 0 : 1);
+        finish(hangup_all() ? 0 : 1);
       case 'V':
         say(version_line());
-        std::exit(0);
+        finish(0);
       case 'e':
         entry_name = cli::optarg;
         say("RAS Entry: '" + entry_name + "'");
@@ -73,8 +80,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
 
   HRASCONN connection =
       dial(entry_name, phone_number, user_name, password, domain, callback_number);
+  if (hang_up_at_exit && connection) {
+    dialed = connection;
+    at_console_close(hang_up_dialed);
+  }
   say("Connection Status: " + IsRasConnected());
   if (!command.empty() && connection) run_command(command);
-  if (hang_up_at_exit && !hangup(connection)) std::exit(1);
-  std::exit(0);
+  finish(hang_up_at_exit && !hangup(connection) ? 1 : 0);
 }

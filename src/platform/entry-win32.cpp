@@ -8,6 +8,7 @@
 
 int main() {
   restrict_library_search(kernel32_function);
+  SetConsoleCtrlHandler(console_event, TRUE);
   std::string tail;
   if (!tail_in_code_page(GetCommandLineW(), GetACP(), tail)) {
     // Nothing is scanned, echoed or dialed: the tail is not what was typed.

@@ -2,6 +2,7 @@
 // library's place, the library search of the whole process, how text
 // reaches a console, and what an interrupt does while the exec command runs.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -83,15 +84,29 @@ void write_bytes(const std::string& text) {
   std::fflush(stdout);
 }
 
-// Writes the text to the console as the characters the ANSI code page means;
-// false when the console refuses it.
-bool write_characters(HANDLE console, const std::string& text) {
+// Writes the text to the console as the characters the ANSI code page
+// means; what the console refuses of it is left in `rest`, as bytes.
+bool write_characters(HANDLE console, const std::string& text, std::string& rest) {
   int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::vector<wchar_t> wide(size);
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  DWORD written = 0;
-  return WriteConsoleW(console, wide.data(), size, &written, nullptr) &&
-         written == static_cast<DWORD>(size);
+  // A console may take fewer characters than it was given: the write goes
+  // on from where it stopped.
+  int done = 0;
+  for (DWORD written = 0; done < size; done += static_cast<int>(written)) {
+    if (!WriteConsoleW(console, wide.data() + done, size - done, &written, nullptr) || !written)
+      break;
+  }
+  if (done == size) return true;
+  int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data() + done, size - done, nullptr, 0,
+                                  nullptr, nullptr);
+  rest.resize(bytes);
+  WideCharToMultiByte(CP_ACP, 0, wide.data() + done, size - done, &rest[0], bytes, nullptr,
+                      nullptr);
+  // Standard output, a text-mode stream, writes its own line end.
+  if (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "\r\n") == 0)
+    rest.replace(rest.size() - 2, 2, "\n");
+  return false;
 }
 
 }  // namespace
@@ -105,15 +120,17 @@ void write_output(const std::string& text) {
   // ANSI one. Written as characters it reads right in every language,
   // without touching the console's code page, which outlives the run. A
   // line at a time (a line end is never part of a character), each line end
-  // as a text-mode stream writes it; a line the console refuses goes on as
-  // bytes, as to a file, so that nothing is lost.
+  // as a text-mode stream writes it; what the console refuses of a line
+  // goes on as bytes, as to a file, so that nothing is lost.
   for (std::string::size_type start = 0, end; start < text.size(); start = end + 1) {
     end = std::min(text.find('\n', start), text.size());
-    std::string line = text.substr(start, end - start);
+    std::string line = text.substr(start, end - start), rest;
     if (end < text.size()) line += "\r\n";
-    if (!write_characters(output, line)) write_bytes(text.substr(start, end + 1 - start));
+    if (!write_characters(output, line, rest)) write_bytes(rest);
   }
 }
+
+ConsoleParts console_parts = {GetTickCount, std::system, ExitProcess};
 
 namespace {
 
@@ -121,31 +138,43 @@ namespace {
 // own, so the program may see a Ctrl+C given during the command only once
 // the command, which saw it first, has ended: a second's grace covers that.
 // Read by that thread, written by the main one.
-volatile bool command_running = false;
-volatile DWORD command_ended = 0;
+std::atomic<bool> command_running{false};
+std::atomic<DWORD> command_ended{0};
+std::atomic<void (*)()> last_wish{nullptr};
 const DWORD grace_ms = 1000;
-
-// Ctrl+C and Ctrl+Break reach the command too, which acts on them as it
-// would anyway; the program only waits for it to end. Later ones end the
-// program as at any other time, as do a closed console, a log-off and a
-// shutdown, which no handler may keep from ending it.
-BOOL WINAPI leave_to_command(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  return command_running || GetTickCount() - command_ended < grace_ms;
-}
 
 }  // namespace
 
+BOOL WINAPI console_event(DWORD event) {
+  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  // A log-off or a shutdown ends the program as Windows ends any other.
+  if (!interrupt && event != CTRL_CLOSE_EVENT) return FALSE;
+  // Ctrl+C and Ctrl+Break reach the command too, which acts on them as it
+  // would anyway; the program only waits for it to end.
+  if (interrupt && (command_running || console_parts.tick_count() - command_ended < grace_ms))
+    return TRUE;
+  // Windows gives a closing console's handler some seconds: enough to ask
+  // for the hang-up, not to wait for the line to drop.
+  if (!interrupt) {
+    if (void (*wish)() = last_wish) wish();
+  }
+  // Ended by Windows, the run would end with 0xC000013A, a negative
+  // ERRORLEVEL that "if errorlevel 1" takes for success.
+  console_parts.end(1);
+  return TRUE;
+}
+
+void at_console_close(void (*wish)()) { last_wish = wish; }
+
 int run_command(const std::string& command) {
-  // A handler, not SetConsoleCtrlHandler(NULL, TRUE): that one the command
-  // would inherit, and Ctrl+C would no longer reach it. It stays for the
-  // rest of the run, answering as the time asks.
+  // The handler, not SetConsoleCtrlHandler(NULL, TRUE), leaves Ctrl+C to
+  // the command: that one the command would inherit, and Ctrl+C would no
+  // longer reach it.
   command_running = true;
-  SetConsoleCtrlHandler(leave_to_command, TRUE);
   if (narrowed_by_dll_directory) narrowed_by_dll_directory(nullptr);
-  int result = std::system(command.c_str());
+  int result = console_parts.run(command.c_str());
   if (narrowed_by_dll_directory) narrowed_by_dll_directory("");
-  command_ended = GetTickCount();
+  command_ended = console_parts.tick_count();
   command_running = false;
   return result;
 }

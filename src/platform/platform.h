@@ -55,6 +55,10 @@ void write_output(const std::string& text);
 // goes on once the command has ended.
 int run_command(const std::string& command);
 
+// From here to the end of the run, a console closed under it calls
+// `last_wish` (the dialed connection's hang-up) before the process ends.
+void at_console_close(void (*last_wish)());
+
 #ifdef _WIN32
 // Windows start-up. The whole process loads libraries from the system folder
 // alone; `lookup` gives kernel32's functions by name, or null for one that
@@ -65,6 +69,18 @@ void restrict_library_search(KernelLookup lookup);
 // The tail of the command line in the code page; false when a character of
 // the tail has no exact equivalent there, or is no character at all.
 bool tail_in_code_page(const wchar_t* command_line, UINT code_page, std::string& tail);
+// The console's control events, answered from start-up to the end of the
+// run: Ctrl+C and Ctrl+Break during the exec command, and for a second
+// after it, are the command's; otherwise they end the run with 1, and so
+// does a closed console, after the last wish. What it leans on is here, so
+// that the tests can stand in for it.
+struct ConsoleParts {
+  DWORD(WINAPI* tick_count)();
+  int (*run)(const char* command);
+  void(WINAPI* end)(UINT code);
+};
+extern ConsoleParts console_parts;
+BOOL WINAPI console_event(DWORD event);
 #else
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show);
 #endif

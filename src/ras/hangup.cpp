@@ -54,6 +54,13 @@ bool hangup(HRASCONN connection) {
   return dropped;
 }
 
+void request_hangup(HRASCONN connection) {
+  HMODULE library = load_rasapi32();
+  if (!library) return;
+  if (auto hang_up = find_entry<RasHangUpA_t>(library, "RasHangUpA")) hang_up(connection);
+  FreeLibrary(library);
+}
+
 bool hangup_all() {
   say("Shutting down all RAS connections...");
   HMODULE library = load_rasapi32_or_exit();

@@ -19,6 +19,10 @@ bool connection_is_up(HRASCONN connection);
 bool hangup(HRASCONN connection);
 bool hangup_all();
 
+// The hang-up request alone: no message, no wait, no end of the process,
+// for a console that closes under the run.
+void request_hangup(HRASCONN connection);
+
 // The wait after a hang-up request that gave `hang_up_result`: the settle
 // delay, then one query a second, a "." for each that finds the line up,
 // until it is down (true) or has been found up too often (false).

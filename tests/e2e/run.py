@@ -25,7 +25,7 @@ import time
 
 KEYS = {"env", "state", "launch", "folder", "console", "interrupt", "platform", "library",
         "program", "plant", "vpn", "book", "before", "args", "script", "exit", "after-status",
-        "takes", "ledger"}
+        "takes", "ledger", "output"}
 
 # {W|V}: what real Windows prints, then what Wine prints. In W, #N is the
 # system's own text for error N; #* that of any error but 632 (a record of
@@ -206,9 +206,11 @@ def why_no_32bit():
     """Why this machine cannot run 32-bit programs, or None when it can.
     Only the kernel refusing to start Wine's 32-bit loader counts: a missing
     loader or a broken prefix is left to fail where it is used.
-    QUORVEL_NO_32BIT=1 makes the answer "cannot", to try that path."""
-    if os.environ.get("QUORVEL_NO_32BIT") == "1":
-        return "QUORVEL_NO_32BIT=1 is set"
+    QUORVEL_NO_32BIT=1 makes the answer "cannot", to try that path; any
+    other text in it gives the reason too."""
+    chosen = os.environ.get("QUORVEL_NO_32BIT")
+    if chosen:
+        return "QUORVEL_NO_32BIT=1 is set" if chosen == "1" else chosen
     loader = WINE_LOADERS["win32"]
     try:
         subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL,
@@ -511,7 +513,7 @@ def check_once_more(target, scenario):
 
 
 def run(target, tail, library, folder, env, launch=None, program=None, wrap=False, timeout=120,
-        interrupt=None, alone=False):
+        interrupt=None, alone=False, output=None):
     env = dict(env)
     program = program or target.program
     if interrupt is not None and target.native:
@@ -536,9 +538,14 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
             if interrupt is not None:
                 done = interrupted(target, command, folder, env, interrupt, timeout, alone)
             else:
-                done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                      timeout=timeout)
+                # A standard output that takes nothing: a full disk, or none at all.
+                with open(os.devnull if output == "closed" else "/dev/full", "wb") \
+                        if output else contextlib.nullcontext(subprocess.PIPE) as stdout:
+                    done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                          stdout=stdout, stderr=subprocess.PIPE, timeout=timeout,
+                                          preexec_fn=(lambda: os.close(1))
+                                          if output == "closed" else None)
+                done.stdout = done.stdout or b""
             note_wine_signs(target, done)
             return done, time.monotonic() - start
         except OSError as e:
@@ -579,7 +586,7 @@ def expected_pattern(expected, target, encoding):
 def ledger_faults(path, exit_code, expected, interrupted):
     """What is wrong with what the RAS library noted of the run: every load
     released before the process ends (a fatal end may leave the library
-    loaded, and so may an interrupt, which Wine ends with 0), and exactly the
+    loaded, and so may an interrupt), and exactly the
     lines expected, where the scenario lists them."""
     noted = open(path).read().splitlines() if os.path.exists(path) else []
     loads, releases, ends = (noted.count(event) for event in
@@ -688,7 +695,8 @@ def check(target, scenario):
                                 dict(env, RASSIM_LEDGER=target.path(ledger)),
                                 launch, program, wrap=True, timeout=timeout,
                                 interrupt=scenario.get("interrupt"),
-                                alone=any(s.split(" ")[1] == "ignore" for s in scenario["script"]))
+                                alone=any(s.split(" ")[1] == "ignore" for s in scenario["script"]),
+                                output=scenario.get("output"))
         except subprocess.TimeoutExpired:
             return {"wrong": [f"did not end within {timeout:.0f} s"]}
         wrong = ledger_faults(ledger, done.returncode, scenario["ledger"], "interrupt" in scenario)

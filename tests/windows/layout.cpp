@@ -10,6 +10,10 @@
 // dialed, this shows what an interrupt during the command does to the
 // program.
 //
+// layout.exe -k makes -k's sizing call in both forms, with a record of byte
+// size 0 as the program asks first and without one as Windows documents it,
+// and prints each answer whole: result, byte size and count.
+//
 // layout.exe -u makes the same calls with the library loaded as a program
 // without quorvel.exe's care would load it: by name, from wherever the
 // default search finds it first, and says from where. The planting
@@ -40,6 +44,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "-i") == 0) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
+    SetConsoleCtrlHandler(console_event, TRUE);
     run_command(std::string("\"") + self + "\" -w");
     std::printf("The command has ended; the run goes on.\n");
     return 0;
@@ -62,6 +67,20 @@ int main(int argc, char** argv) {
   if (!enumerate || !get_status || !hang_up || !ras_dial) {
     std::printf("RASAPI32.DLL lacks an entry point\n");
     return 1;
+  }
+
+  if (argc == 2 && std::strcmp(argv[1], "-k") == 0) {
+    RASCONNA one{};
+    one.dwSize = sizeof one;
+    for (LPRASCONNA record : {&one, static_cast<LPRASCONNA>(nullptr)}) {
+      DWORD bytes = 0, count = 0;
+      DWORD result = enumerate(record, &bytes, &count);
+      std::printf("RasEnumConnectionsA, sizing call %s: %lu, bytes %lu, count %lu\n",
+                  record ? "with a record" : "without one", static_cast<unsigned long>(result),
+                  static_cast<unsigned long>(bytes), static_cast<unsigned long>(count));
+    }
+    FreeLibrary(library);
+    return 0;
   }
 
   // The status query's enumeration, then hangup_all's sizing call.
