@@ -59,57 +59,40 @@ TEST(LibrarySearch, WithoutTheCallTheDllDirectoryIsNarrowedAndUndoneForTheComman
 }
 
 // The console handler's parts: a clock the test sets, a command during which
-// the event comes, an end that is only noted, and a hang-up that is counted.
+// the event comes, an end that is only noted, a hang-up that is counted.
 DWORD now, event;
 BOOL answer_during;
 UINT ended_with;
 int hang_ups;
 DWORD WINAPI clock_now() { return now; }
-int command_meeting_the_event(const char*) {
-  answer_during = console_event(event);
-  return 0;
-}
+int meet_the_event(const char*) { return answer_during = console_event(event), 0; }
 int command(const char*) { return 0; }
 void WINAPI note_end(UINT code) { ended_with = code; }
 void hang_up() { ++hang_ups; }
 
-TEST(ConsoleEvents, InterruptsAreTheCommandsForASecondAfterItAndEndTheRunWith1Else) {
-  enum Moment { during, a_second_after, later };
-  const struct {
-    DWORD event;
-    Moment moment;
-    bool last_wish;  // -g, and a live connection
-    BOOL answer;
-    UINT ended_with;  // 0: the run goes on
-    int hang_ups;
-  } cases[] = {
+TEST(ConsoleEvents, InterruptsAreTheCommandsTillASecondAfterItElseTheyEndTheRunWith1) {
+  enum { during, a_second_after, later };
+  // The event, its moment, -g with a live connection; the answer, the exit
+  // code (0: the run goes on) and the hang-ups asked for.
+  const struct { DWORD event; int moment; bool g; BOOL answer; UINT ended_with; int hang_ups; } cases[] = {
       {CTRL_C_EVENT, during, true, TRUE, 0, 0},
-      {CTRL_BREAK_EVENT, during, true, TRUE, 0, 0},
-      {CTRL_CLOSE_EVENT, during, true, TRUE, 1, 1},
-      {CTRL_CLOSE_EVENT, during, false, TRUE, 1, 0},
-      {CTRL_C_EVENT, a_second_after, false, TRUE, 0, 0},
       {CTRL_BREAK_EVENT, a_second_after, true, TRUE, 0, 0},
-      {CTRL_CLOSE_EVENT, a_second_after, true, TRUE, 1, 1},
+      {CTRL_CLOSE_EVENT, during, true, TRUE, 1, 1},
+      {CTRL_CLOSE_EVENT, later, false, TRUE, 1, 0},
       {CTRL_C_EVENT, later, true, TRUE, 1, 0},
       {CTRL_BREAK_EVENT, later, false, TRUE, 1, 0},
-      {CTRL_CLOSE_EVENT, later, true, TRUE, 1, 1},
-      {CTRL_CLOSE_EVENT, later, false, TRUE, 1, 0},
       {CTRL_LOGOFF_EVENT, later, true, FALSE, 0, 0},
   };
   const ConsoleParts system_parts = console_parts;
   for (const auto& c : cases) {
-    event = c.event;
-    now = 50000;
-    ended_with = 0;
-    hang_ups = 0;
-    console_parts = {clock_now, c.moment == during ? command_meeting_the_event : command, note_end};
-    at_console_close(c.last_wish ? hang_up : nullptr);
+    event = c.event, now = 50000, ended_with = 0, hang_ups = 0;
+    console_parts = {clock_now, c.moment == during ? meet_the_event : command, note_end};
+    at_console_close(c.g ? hang_up : nullptr);
     run_command("quorvel-test");
     now += c.moment == a_second_after ? 999 : 1000;
-    const BOOL answer = c.moment == during ? answer_during : console_event(c.event);
-    EXPECT_EQ(answer, c.answer) << c.event << " at " << c.moment;
-    EXPECT_EQ(ended_with, c.ended_with) << c.event << " at " << c.moment;
-    EXPECT_EQ(hang_ups, c.hang_ups) << c.event << " at " << c.moment;
+    EXPECT_EQ(c.moment == during ? answer_during : console_event(c.event), c.answer);
+    EXPECT_EQ(ended_with, c.ended_with) << "event " << c.event << " at " << c.moment;
+    EXPECT_EQ(hang_ups, c.hang_ups) << "event " << c.event << " at " << c.moment;
   }
   console_parts = system_parts;
   at_console_close(nullptr);

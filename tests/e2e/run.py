@@ -538,13 +538,10 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
             if interrupt is not None:
                 done = interrupted(target, command, folder, env, interrupt, timeout, alone)
             else:
-                # A standard output that takes nothing: a full disk, or none at all.
-                with open(os.devnull if output == "closed" else "/dev/full", "wb") \
-                        if output else contextlib.nullcontext(subprocess.PIPE) as stdout:
+                with open("/dev/full", "wb") if output else contextlib.nullcontext(
+                        subprocess.PIPE) as stdout:
                     done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                          stdout=stdout, stderr=subprocess.PIPE, timeout=timeout,
-                                          preexec_fn=(lambda: os.close(1))
-                                          if output == "closed" else None)
+                                          stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
                 done.stdout = done.stdout or b""
             note_wine_signs(target, done)
             return done, time.monotonic() - start

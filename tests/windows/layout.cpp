@@ -72,9 +72,8 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "-k") == 0) {
     RASCONNA one{};
     one.dwSize = sizeof one;
-    for (LPRASCONNA record : {&one, static_cast<LPRASCONNA>(nullptr)}) {
-      DWORD bytes = 0, count = 0;
-      DWORD result = enumerate(record, &bytes, &count);
+    for (LPRASCONNA record : {&one, LPRASCONNA{}}) {
+      DWORD bytes = 0, count = 0, result = enumerate(record, &bytes, &count);
       std::printf("RasEnumConnectionsA, sizing call %s: %lu, bytes %lu, count %lu\n",
                   record ? "with a record" : "without one", static_cast<unsigned long>(result),
                   static_cast<unsigned long>(bytes), static_cast<unsigned long>(count));
