@@ -4,17 +4,20 @@
 publish.py tag TAG SOURCE
     TAG must be v and the packages' version that SOURCE/CMakeLists.txt
     gives, before anything is built.
-publish.py gather TAG FOLDER CHANGELOG OUT
+publish.py gather TAG FOLDER CHANGELOG OUT [PROVENANCE]
     TAG must be v and the version of the packages that FOLDER/SHA256SUMS
     names; every file it lists must be the one it lists, and is copied into
     OUT/assets. A release page holds no folders: a file is published under
     its own name, or under its path with / as - where two files share a name
     (the exes), and OUT/assets/SHA256SUMS lists each by that name, so that
     sha256sum -c checks the files as they are downloaded. OUT/notes.md is the version's
-    section of CHANGELOG (Keep a Changelog), saying so when the exes are
-    unsigned.
+    section of CHANGELOG (Keep a Changelog), which must be dated
+    (## [VERSION] - YYYY-MM-DD), saying so when the exes are unsigned, and
+    unless PROVENANCE is "attested" (the default is "none"), that no build
+    provenance was attested for them.
 
 A refusal is one line and a non-zero exit."""
+import datetime
 import hashlib
 import os
 import re
@@ -48,14 +51,22 @@ def listed(folder):
 
 def section(changelog, version):
     """The text under the version's heading, without the link definitions
-    that may end the file."""
+    that may end the file. The heading must give the release's date."""
     text = open(changelog, encoding="utf-8").read()
-    match = re.search(rf"^## \[?{re.escape(version)}\]?(?:[ \t][^\n]*)?\n(.*?)(?=^## |\Z)", text,
+    name = os.path.basename(changelog)
+    match = re.search(rf"^(## \[?{re.escape(version)}\]?(?:[ \t][^\n]*)?)\n(.*?)(?=^## |\Z)", text,
                       re.M | re.S)
-    notes = re.sub(r"(?:^\[[^\]\n]+\]: \S+\n?)+\Z", "", match[1].strip() + "\n",
+    notes = re.sub(r"(?:^\[[^\]\n]+\]: \S+\n?)+\Z", "", match[2].strip() + "\n",
                    flags=re.M).strip() if match else ""
     if not notes:
-        sys.exit(f"publish: {os.path.basename(changelog)} has no section for {version}")
+        sys.exit(f"publish: {name} has no section for {version}")
+    # A section prepared before its tag says "unreleased" where the date goes.
+    dated = re.fullmatch(rf"## \[?{re.escape(version)}\]? - (\d{{4}}-\d{{2}}-\d{{2}})", match[1])
+    try:
+        datetime.date.fromisoformat(dated[1] if dated else "")
+    except ValueError:
+        sys.exit(f"publish: {name}'s heading {match[1]!r} is not dated: a release's section is "
+                 f"'## [{version}] - YYYY-MM-DD', the date of its tag")
     return notes
 
 
@@ -68,7 +79,9 @@ def signed(data):
     return struct.unpack_from("<II", data, directories + 4 * 8)[1] != 0
 
 
-def gather(tag, folder, changelog, out):
+def gather(tag, folder, changelog, out, provenance="none"):
+    if provenance not in ("attested", "none"):
+        sys.exit(f"publish: provenance is attested or none, not {provenance}")
     files = listed(folder)
     versions = {m[1] for _, name in files for m in [re.fullmatch(
         r"quorvel-(.+)-win(?:32|64)\.(?:zip|msi)", name)] if m}
@@ -106,15 +119,23 @@ def gather(tag, folder, changelog, out):
     if wrong:
         shutil.rmtree(top)
         sys.exit("\n".join(wrong))
+    said = []
     if False in exes:
-        notes += ("\n\nThese files are not signed: Windows shows no publisher for them. That "
-                  "they are the files this repository's workflow built is shown by SHA256SUMS "
-                  "and by the build provenance attested for each (`gh attestation verify`).")
+        said.append("These files are not signed: Windows shows no publisher for them.")
+        if provenance == "attested":
+            said.append("That they are the files this repository's workflow built is shown by "
+                        "SHA256SUMS and by the build provenance attested for each "
+                        "(`gh attestation verify`).")
+    if provenance == "none":
+        said.append("No build provenance was attested for these files: the forge keeps no "
+                    "attestations for this repository. SHA256SUMS lists the SHA-256 of each.")
+    if said:
+        notes += "\n\n" + " ".join(said)
     with open(written, "w", encoding="utf-8") as f:
         f.write(notes + "\n")
     print(f"publish: {tag}: {len(files)} files checked against SHA256SUMS into {top}, "
           f"notes from {os.path.basename(changelog)} for {version}"
-          f"{', unsigned' if False in exes else ''}")
+          f"{', unsigned' if False in exes else ''}, provenance {provenance}")
 
 
 def main():

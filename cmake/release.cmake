@@ -140,15 +140,15 @@ set(REFUSED sh -c "\"$@\" || echo \"exit $?\"" sh ${PUBLISH} gather v${next})
 add_test(NAME "release: the tag v${msi_version} is checked before the build, in CMakeLists.txt"
   COMMAND ${PUBLISH} tag v${msi_version} ${CMAKE_SOURCE_DIR})
 add_test(NAME "release: the tag v${msi_version} publishes every listed file, notes from CHANGELOG.md"
-  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} v${msi_version})
-add_test(NAME "release: the signed release's notes for v${msi_version} say nothing of unsigned"
-  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR}/signed ${CMAKE_SOURCE_DIR} v${msi_version})
+  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} v${msi_version} attested)
+add_test(NAME "release: the signed release's notes for v${msi_version} say nothing of unsigned, and that no provenance was attested"
+  COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR}/signed ${CMAKE_SOURCE_DIR} v${msi_version} none)
 add_test(NAME "release: the tag v${next} is refused in one line" COMMAND ${REFUSED}
   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_BINARY_DIR}/publish)
 add_test(NAME "release: ${next}, missing from CHANGELOG.md, is refused in one line"
   COMMAND ${REFUSED} ${CMAKE_BINARY_DIR}/upgrade ${CMAKE_SOURCE_DIR}/CHANGELOG.md
     ${CMAKE_BINARY_DIR}/upgrade/publish)
-set_tests_properties("release: the signed release's notes for v${msi_version} say nothing of unsigned"
+set_tests_properties("release: the signed release's notes for v${msi_version} say nothing of unsigned, and that no provenance was attested"
   PROPERTIES FIXTURES_REQUIRED signed)
 set_tests_properties("release: the tag v${next} is refused in one line" PROPERTIES
   PASS_REGULAR_EXPRESSION "^publish: the tag is v${next}, but the packages' version is ${msi_version}: the tag must be v${msi_version}\nexit 1\n$")

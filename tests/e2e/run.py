@@ -22,6 +22,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 KEYS = {"env", "state", "launch", "folder", "console", "interrupt", "platform", "library",
         "program", "plant", "vpn", "book", "before", "args", "script", "exit", "after-status",
@@ -501,12 +502,18 @@ def note_wine_signs(target, done):
 
 def check_once_more(target, scenario):
     """check, and where the case failed after a sign of Wine's own fault,
-    check again; what the first try said is kept beside the result."""
+    check again; what the first try said is kept beside the result. A case
+    that raises fails with its exception, and the other cases still run."""
+    def attempt():
+        try:
+            return check(target, scenario)
+        except Exception:
+            return {"wrong": ["raised " + traceback.format_exc().rstrip()]}
     wine_signs.seen = False
-    result = check(target, scenario)
+    result = attempt()
     if isinstance(result, dict) and result["wrong"] and wine_signs.seen:
         first = result["wrong"]
-        result = check(target, scenario)
+        result = attempt()
         if isinstance(result, dict):
             result["again"] = first
     return result
@@ -727,23 +734,22 @@ def check(target, scenario):
     return {"wrong": wrong, "stdout": stdout, "exit": done.returncode, "seconds": seconds}
 
 
-def report(path, results):
-    """What each case printed, exit code and time, for a reader of the
-    machine's real texts (Markdown)."""
-    with open(path, "w", encoding="utf-8") as f:
-        for scenario, result in results:
-            f.write(f"### {scenario['name']}\n\n")
-            if isinstance(result, str):
-                f.write(f"skipped: {result}\n\n")
-                continue
-            if "stdout" in result:
-                text = result["stdout"].decode("latin-1")
-                f.write(f"exit code {result['exit']}, {result['seconds']:.1f} s"
-                        + ("" if text.endswith("\n") else ", no line end after the last line")
-                        + "\n\n```\n" + text + ("" if text.endswith("\n") else "\n")
-                        + "```\n\n")
-            for what in result["wrong"]:
-                f.write("FAILED: " + what.replace("\n", "\n    ") + "\n\n")
+def report(f, scenario, result):
+    """What a case printed, exit code and time, for a reader of the
+    machine's real texts (Markdown), written as soon as the case ends."""
+    f.write(f"### {scenario['name']}\n\n")
+    if isinstance(result, str):
+        f.write(f"skipped: {result}\n\n")
+    else:
+        if "stdout" in result:
+            text = result["stdout"].decode("latin-1")
+            f.write(f"exit code {result['exit']}, {result['seconds']:.1f} s"
+                    + ("" if text.endswith("\n") else ", no line end after the last line")
+                    + "\n\n```\n" + text + ("" if text.endswith("\n") else "\n")
+                    + "```\n\n")
+        for what in result["wrong"]:
+            f.write("FAILED: " + what.replace("\n", "\n    ") + "\n\n")
+    f.flush()
 
 
 def main():
@@ -770,6 +776,9 @@ def main():
     parser.add_argument("--report", help="write what each case printed to this file (Markdown)")
     parser.add_argument("scenarios", nargs="?")
     options = parser.parse_args()
+    # A pipe on Windows takes the ANSI code page, strictly: what it cannot
+    # hold is written escaped rather than raising.
+    sys.stdout.reconfigure(errors="backslashreplace")
     if options.valgrind:
         WRAPPER.extend(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
                         "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"])
@@ -824,26 +833,29 @@ def main():
         options.jobs = 1
 
     failed = passed = skipped = 0
-    with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
-        results = list(zip(scenarios, pool.map(lambda s: check_once_more(target, s), scenarios)))
-    for scenario, result in results:
-        if isinstance(result, str):
-            skipped += 1
-            print(f"skip {scenario['name']}: {result}")
-        elif result["wrong"]:
-            failed += 1
-            print(f"FAIL {scenario['name']} ({scenario['where']})")
-            for what in result["wrong"]:
-                print("  " + what.replace("\n", "\n  "))
-        else:
-            passed += 1
-            print(f"ok   {scenario['name']}")
-        if isinstance(result, dict) and "again" in result:
-            print("  checked again after a sign of Wine's own fault; the first try said:\n    "
-                  + "\n".join(result["again"]).replace("\n", "\n    "))
+    with contextlib.ExitStack() as stack:
+        written = stack.enter_context(open(options.report, "w", encoding="utf-8")) \
+            if options.report else None
+        pool = stack.enter_context(concurrent.futures.ThreadPoolExecutor(options.jobs))
+        for scenario, result in zip(scenarios,
+                                    pool.map(lambda s: check_once_more(target, s), scenarios)):
+            if written:
+                report(written, scenario, result)
+            if isinstance(result, str):
+                skipped += 1
+                print(f"skip {scenario['name']}: {result}")
+            elif result["wrong"]:
+                failed += 1
+                print(f"FAIL {scenario['name']} ({scenario['where']})")
+                for what in result["wrong"]:
+                    print("  " + what.replace("\n", "\n  "))
+            else:
+                passed += 1
+                print(f"ok   {scenario['name']}")
+            if isinstance(result, dict) and "again" in result:
+                print("  checked again after a sign of Wine's own fault; the first try said:\n    "
+                      + "\n".join(result["again"]).replace("\n", "\n    "))
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
-    if options.report:
-        report(options.report, results)
     if failed:
         return 1
     if options.native and (skipped or not passed):

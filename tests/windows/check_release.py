@@ -27,8 +27,10 @@ buildinfo BUILD              BUILDINFO is this machine's environment; a
 winget FOLDER VERSION [URL]  with a download address (URL, else the
                              environment's), the winget manifests and every
                              field, from the packages; without, none.
-publish BUILD SOURCE TAG     publish.py takes every file BUILD/SHA256SUMS lists, and
-                             CHANGELOG.md's notes, unsigned as the exes are.
+publish BUILD SOURCE TAG PROVENANCE
+                             publish.py takes every file BUILD/SHA256SUMS lists, and
+                             CHANGELOG.md's notes, its section dated, unsigned
+                             as the exes are, attested as PROVENANCE says.
 printed SAMPLES              what real Windows prints, from SAMPLES, read by the
                              functions that read it on the runners: reg
                              query's Path, REG_EXPAND_SZ, long error texts.
@@ -367,11 +369,18 @@ def winget(folder, version, url=""):
     return wrong
 
 
-def publish(build, source, tag):
+def publish(build, source, tag, provenance):
     import pefile
-    out, changelog = os.path.join(build, "publish"), os.path.join(source, "CHANGELOG.md")
+    out = os.path.join(build, "publish")
+    # The section dated, as its tag will find it.
+    os.makedirs(out, exist_ok=True)
+    changelog = os.path.join(out, "CHANGELOG.md")
+    text = open(os.path.join(source, "CHANGELOG.md"), encoding="utf-8").read()
+    with open(changelog, "w", encoding="utf-8") as f:
+        f.write(re.sub(rf"^## \[{re.escape(tag[1:])}\] - unreleased$",
+                       f"## [{tag[1:]}] - {time.strftime('%Y-%m-%d')}", text, flags=re.M))
     done = subprocess.run([sys.executable, os.path.join(source, "cmake", "publish.py"), "gather",
-                           tag, build, changelog, out], capture_output=True, text=True)
+                           tag, build, changelog, out, provenance], capture_output=True, text=True)
     if done.returncode:
         return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]
     listed = [line.split("  ", 1) for line in
@@ -390,7 +399,8 @@ def publish(build, source, tag):
         f"the assets are {sorted(found)}, SHA256SUMS lists {sorted(published)}, "
         f"not {sorted(expected)} with the bytes listed"]
     notes = open(os.path.join(out, "notes.md")).read()
-    body, _, unsigned = notes.partition("\n\nThese files are not signed")
+    body = re.split(r"\n\n(?:These files are not signed|No build provenance)", notes)[0]
+    unsigned = "These files are not signed" in notes
     section = open(changelog).read().partition(f"\n## [{tag[1:]}]")[2].split("\n## ")[0]
     if not body.strip() or body.strip() not in section or "\n## " in notes:
         wrong.append(f"the notes are not CHANGELOG.md's section of {tag[1:]}: {notes!r}")
@@ -398,6 +408,9 @@ def publish(build, source, tag):
                              .OPTIONAL_HEADER.DATA_DIRECTORY[4].Size
                              for _, name in listed if name.endswith(".exe")):
         wrong.append(f"the notes say {'un' if unsigned else ''}signed, the exes do not")
+    if ("No build provenance was attested" in notes) != (provenance == "none") or \
+            ("gh attestation verify" in notes) != (unsigned and provenance == "attested"):
+        wrong.append(f"the notes do not say that the provenance is {provenance}: {notes!r}")
     return wrong
 
 
