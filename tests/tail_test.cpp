@@ -20,7 +20,6 @@ const TailCase tail_cases[] = {
     // A path quoted in part, as batch files write one: a quote only opens or
     // closes, and the name runs to the first blank outside quotes.
     {"\"C:\\Program Files\"\\net-kit\\quorvel.exe -s", "-s"},
-    {"\"C:\\scripts\\\"quorvel-0.4-win64\\quorvel.exe -s", "-s"},
     {"C:\\\"Program Files\"\\vpn-scripts\\quorvel.exe\t-k", "-k"},
     {"\"quorvel.exe\"", ""},
     {"\"quorvel.exe\"  \t ", ""},
