@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <time.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -52,4 +53,11 @@ std::string default_state_path() {
   const char* run = std::getenv("XDG_RUNTIME_DIR");
   if (run && *run) return std::string(run) + "/rassim.state";
   return "/tmp/rassim-" + std::to_string(getuid()) + ".state";
+}
+
+void pause_ms(std::uint32_t milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+  }
 }

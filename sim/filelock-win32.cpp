@@ -55,3 +55,5 @@ std::string default_state_path() {
   if (n == 0 || n >= sizeof folder) return std::string();
   return std::string(folder, n) + "rassim.state";
 }
+
+void pause_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }

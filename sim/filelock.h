@@ -1,6 +1,6 @@
 // The few things the simulated RAS service needs from the host system: an
-// exclusive lock shared by every process, an all-or-nothing file write, and
-// where the state lives by default.
+// exclusive lock shared by every process, an all-or-nothing file write,
+// where the state lives by default, and a pause.
 #ifndef RASSIM_FILELOCK_H
 #define RASSIM_FILELOCK_H
 
@@ -23,5 +23,7 @@ bool replace_contents(const std::string& path, const std::string& data);
 
 // The per-user state file used when RASSIM_STATE is not set.
 std::string default_state_path();
+
+void pause_ms(std::uint32_t milliseconds);
 
 #endif

@@ -1,6 +1,7 @@
 #include "ledger.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,9 @@ namespace {
 
 // Set by a dial; it lives in the caller's memory.
 LPRASDIALPARAMSA dial_record = nullptr;
+// When this process last asked for a hang-up, if it did.
+bool hung_up = false;
+std::chrono::steady_clock::time_point hung_up_at;
 
 std::string sized(DWORD size, std::size_t record, const char* name) {
   return size == record ? name : "size " + std::to_string(size);
@@ -31,6 +35,12 @@ void unloaded(bool process_ends) {
     note(std::string("dial record: password ") + (wiped ? "wiped" : "left in memory"));
   }
   note(process_ends ? "end of process, still loaded" : "release");
+  // The system asks a program not to end within 3 s of a hang-up request,
+  // which may then never be carried out; a program that counts them with
+  // GetTickCount, whose steps can be 16 ms, may end a little sooner.
+  const auto since = std::chrono::steady_clock::now() - hung_up_at;
+  if (process_ends && hung_up && since < std::chrono::milliseconds(2900))
+    note("end of process within 3 s of a hang-up request");
 }
 
 }  // namespace
@@ -73,6 +83,11 @@ std::string dial_call(LPRASDIALEXTENSIONS extensions, LPRASDIALPARAMSA params) {
 }
 
 void remember_dial_record(LPRASDIALPARAMSA params) { dial_record = params; }
+
+void remember_hang_up() {
+  hung_up = true;
+  hung_up_at = std::chrono::steady_clock::now();
+}
 
 #ifdef _WIN32
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

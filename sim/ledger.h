@@ -23,4 +23,8 @@ std::string dial_call(LPRASDIALEXTENSIONS extensions, LPRASDIALPARAMSA params);
 // caller should have wiped the password in it.
 void remember_dial_record(LPRASDIALPARAMSA params);
 
+// A process that ends, the library still loaded, within 3 s of its last
+// hang-up request is noted: the system asks that none do.
+void remember_hang_up();
+
 #endif

@@ -29,6 +29,9 @@ namespace {
 // The service's own codes, beyond those rasapi.h names.
 const DWORD ERROR_CANNOT_OPEN_PHONEBOOK = 621;
 const DWORD ERROR_CORRUPT_PHONEBOOK = 625;
+const DWORD ERROR_USER_DISCONNECTION = 631;
+// The state of a line that is still being dialed.
+const DWORD RASCS_OpenPort = 0;
 // A copy built without an entry point may leave these unused.
 [[maybe_unused]] const DWORD ERROR_AUTHENTICATION_FAILURE = 691;
 // The platform's "unknown error": the state file could not be used.
@@ -51,6 +54,7 @@ struct ErrorText {
     {621, "The remote access phone book file could not be opened."},
     {623, "The phone book has no entry of that name."},
     {625, "The remote access phone book is malformed and cannot be used."},
+    {631, "The line was hung up before the dial ended."},
     {632, "A record given to the remote access service has the wrong size."},
     {635, "The remote access service could not use its connection state file."},
     {676, "The number called is busy."},
@@ -92,6 +96,7 @@ struct Entry {
   bool handle = true;
   DWORD state = RASCS_Connected;
   Drop drop;
+  std::uint32_t dialing_ms = 0;  // how long the dial takes
   std::vector<std::pair<std::string, std::string>> required;  // credential, value
 };
 
@@ -232,6 +237,10 @@ bool parse_book(const std::string& text, std::vector<Entry>& book) {
         e.state = RASCS_Interactive;
       } else if (key == "drop") {
         if (!parse_drop(value, e.drop)) return false;
+      } else if (key == "dialing") {
+        Drop time;
+        if (!parse_drop(value, time) || time.queries) return false;
+        e.dialing_ms = time.count;
       } else if (key == "user" || key == "password" || key == "domain" || key == "callback") {
         e.required.emplace_back(key, value);
       } else {
@@ -319,7 +328,7 @@ bool parse_conn(const std::string& line, std::uint64_t next, Conn& c) {
       !unescape(name, c.name) || c.name.empty())
     return false;
   if (state != RASCS_Connected && state != RASCS_Disconnected && state != RASCS_Authenticate &&
-      state != RASCS_Interactive)
+      state != RASCS_Interactive && state != RASCS_OpenPort)
     return false;
   c.handle = static_cast<std::uint32_t>(handle);
   c.state = static_cast<DWORD>(state);
@@ -525,12 +534,36 @@ RASSIM_EXPORT DWORD RASAPI_CALL RasHangUpA(HRASCONN h) {
   static_assert(std::is_same<decltype(&RasHangUpA), RasHangUpA_t>::value, "");
   const DWORD result = hang_up(h);
   note("RasHangUpA " + handle_text(h) + " -> " + std::to_string(result));
+  remember_hang_up();
   return result;
 }
 #endif
 
 #ifndef RASSIM_OMIT_RasDialA
 namespace {
+// The end of a dial that takes time: its line, listed as being dialed and
+// its handle given from the start, gets the dial's outcome at `until`,
+// unless a hang-up (from another thread or process) comes first, which ends
+// the request with 631 as it ends a real one.
+DWORD finish_dialing(std::uint32_t handle, std::uint64_t until, DWORD rc, DWORD state) {
+  for (;;) {
+    pause_ms(10);
+    Session t;
+    if (!begin(t)) return ERROR_STATE;
+    auto c = find_conn(t.state, handle);
+    const bool hung_up = c == t.state.conns.end() || c->hungup;
+    const bool ended = !hung_up && now_ms() >= until;
+    if (ended) {
+      c->state = rc ? RASCS_Disconnected : state;
+      c->error = rc;
+      t.changed = true;
+    }
+    if (!commit(t)) return ERROR_STATE;
+    if (hung_up) return ERROR_USER_DISCONNECTION;
+    if (ended) return rc;
+  }
+}
+
 DWORD dial(LPRASDIALEXTENSIONS ext, LPRASDIALPARAMSA params, LPVOID notifier,
            LPHRASCONN lphRasConn) {
   try {
@@ -556,15 +589,17 @@ DWORD dial(LPRASDIALEXTENSIONS ext, LPRASDIALPARAMSA params, LPVOID notifier,
     if (!begin(t) || t.state.next > kLastHandle) return ERROR_STATE;
     Conn c;
     c.handle = static_cast<std::uint32_t>(t.state.next++);
-    c.state = rc ? RASCS_Disconnected : entry.state;
-    c.error = rc;
+    c.state = entry.dialing_ms ? RASCS_OpenPort : rc ? RASCS_Disconnected : entry.state;
+    c.error = entry.dialing_ms ? 0 : rc;
     c.drop = entry.drop;
     c.name = entry.name;
     t.state.conns.push_back(c);
     t.changed = true;
     if (!commit(t)) return ERROR_STATE;
     *lphRasConn = make_handle(c.handle);
-    return rc;
+    if (!entry.dialing_ms) return rc;
+    unlock_file(t.lock);  // held no longer than the call would take
+    return finish_dialing(c.handle, now_ms() + entry.dialing_ms, rc, entry.state);
   } catch (...) {
     return ERROR_STATE;
   }
