@@ -11,7 +11,7 @@ void say(const char* line) { say(std::string(line)); }
 
 void say_part(const std::string& text) { write_output(text); }
 
-void finish(int code) {
+void finish_answer(int code) {
   // Standard output is closed here, once, as careful tools close it: a
   // write that failed before, or the last flush failing now, shows.
   const bool failed_before = std::ferror(stdout) != 0;

@@ -12,8 +12,10 @@ void say(const char* line);
 // Writes the text with no line end (the progress dots of the hang-up wait).
 void say_part(const std::string& text);
 
-// Ends the run with `code`, or with 1 where it would end with 0 but its
-// output could not all be written: for -s that line is the whole answer.
-[[noreturn]] void finish(int code);
+// Ends a run whose output is its answer (-s, -V, -h) with `code`, or with 1
+// where it would end with 0 but that output could not all be written. A run
+// that acts (a dial, -g, -k) ends with the code of what it did, whatever
+// became of its log.
+[[noreturn]] void finish_answer(int code);
 
 #endif

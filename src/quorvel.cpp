@@ -1,5 +1,6 @@
 // The main driver: reads the options one at a time, acting on each as it
 // comes, then dials, reports, runs the exec command and hangs up if asked.
+#include <cstdlib>
 #include <string>
 
 #include "cli/getopt.h"
@@ -32,15 +33,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
       case 'h':
       case '?':
         print_usage();
-        finish(0);
+        finish_answer(0);
       case 's':
         say("Connection Status: " + IsRasConnected());
-        finish(0);
+        finish_answer(0);
       case 'k':
-        finish(hangup_all() ? 0 : 1);
+        std::exit(hangup_all() ? 0 : 1);
       case 'V':
         say(version_line());
-        finish(0);
+        finish_answer(0);
       case 'e':
         entry_name = cli::optarg;
         say("RAS Entry: '" + entry_name + "'");
@@ -78,6 +79,26 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
     }
   }
 
+  // Values are one word and quotes join none: a value that opens a quote
+  // it does not close was cut at a blank, and would dial, log on or run
+  // something else than was meant.
+  const struct {
+    const char* setting;
+    const std::string& value;
+  } values[] = {{"entry name", entry_name}, {"phone number", phone_number},
+                {"user name", user_name},   {"password", password},
+                {"domain", domain},         {"callback number", callback_number},
+                {"command", command}};
+  for (const auto& v : values) {
+    if (v.value[0] == '"' && (v.value.size() < 2 || v.value.back() != '"')) {
+      say("");
+      say(std::string("FATAL ERROR: the ") + v.setting +
+          " was cut at a blank: a value is one word, and quotes do not join words!!");
+      say("");
+      std::exit(1);
+    }
+  }
+
   HRASCONN connection =
       dial(entry_name, phone_number, user_name, password, domain, callback_number);
   if (hang_up_at_exit && connection) {
@@ -86,5 +107,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   }
   say("Connection Status: " + IsRasConnected());
   if (!command.empty() && connection) run_command(command);
-  finish(hang_up_at_exit && !hangup(connection) ? 1 : 0);
+  std::exit(hang_up_at_exit && !hangup(connection) ? 1 : 0);
 }

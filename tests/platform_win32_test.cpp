@@ -59,40 +59,54 @@ TEST(LibrarySearch, WithoutTheCallTheDllDirectoryIsNarrowedAndUndoneForTheComman
 }
 
 // The console handler's parts: a clock the test sets, a command during which
-// the event comes, an end that is only noted, a hang-up that is counted.
-DWORD now, event;
+// the event comes, a sleep and an end that are only noted, a hang-up that is
+// counted and requested now.
+DWORD now, event, slept;
 BOOL answer_during;
 UINT ended_with;
 int hang_ups;
 DWORD WINAPI clock_now() { return now; }
 int meet_the_event(const char*) { return answer_during = console_event(event), 0; }
 int command(const char*) { return 0; }
+void WINAPI note_sleep(DWORD milliseconds) { slept += milliseconds; }
 void WINAPI note_end(UINT code) { ended_with = code; }
-void hang_up() { ++hang_ups; }
+void hang_up() { ++hang_ups, hang_up_requested(); }
 
 TEST(ConsoleEvents, InterruptsAreTheCommandsTillASecondAfterItElseTheyEndTheRunWith1) {
-  enum { during, a_second_after, later };
+  enum { during, a_second_after, later, dialing, a_second_after_a_hang_up };
   // The event, its moment, -g with a live connection; the answer, the exit
-  // code (0: the run goes on) and the hang-ups asked for.
-  const struct { DWORD event; int moment; bool g; BOOL answer; UINT ended_with; int hang_ups; } cases[] = {
-      {CTRL_C_EVENT, during, true, TRUE, 0, 0},
-      {CTRL_BREAK_EVENT, a_second_after, true, TRUE, 0, 0},
-      {CTRL_CLOSE_EVENT, during, true, TRUE, 1, 1},
-      {CTRL_CLOSE_EVENT, later, false, TRUE, 1, 0},
-      {CTRL_C_EVENT, later, true, TRUE, 1, 0},
-      {CTRL_BREAK_EVENT, later, false, TRUE, 1, 0},
-      {CTRL_LOGOFF_EVENT, later, true, FALSE, 0, 0},
+  // code (0: the run goes on), the hang-ups asked for and the wait before
+  // the end, which gives a hang-up requested its 3 s.
+  const struct { DWORD event; int moment; bool g; BOOL answer; UINT ended_with; int hang_ups; DWORD slept; } cases[] = {
+      {CTRL_C_EVENT, during, true, TRUE, 0, 0, 0},
+      {CTRL_BREAK_EVENT, a_second_after, true, TRUE, 0, 0, 0},
+      {CTRL_CLOSE_EVENT, during, true, TRUE, 1, 1, 3000},
+      {CTRL_CLOSE_EVENT, later, false, TRUE, 1, 0, 0},
+      {CTRL_C_EVENT, later, true, TRUE, 1, 0, 0},
+      {CTRL_BREAK_EVENT, later, false, TRUE, 1, 0, 0},
+      {CTRL_LOGOFF_EVENT, later, true, FALSE, 0, 0, 0},
+      // During the dial the event cancels it; an interrupt lets the run go
+      // on to its failed dial.
+      {CTRL_C_EVENT, dialing, true, TRUE, 0, 1, 0},
+      {CTRL_CLOSE_EVENT, dialing, false, TRUE, 1, 1, 3000},
+      {CTRL_BREAK_EVENT, a_second_after_a_hang_up, false, TRUE, 1, 0, 2000},
   };
   const ConsoleParts system_parts = console_parts;
   for (const auto& c : cases) {
-    event = c.event, now = 50000, ended_with = 0, hang_ups = 0;
-    console_parts = {clock_now, c.moment == during ? meet_the_event : command, note_end};
+    event = c.event, now += 10000, ended_with = 0, hang_ups = 0, slept = 0;
+    console_parts = {clock_now, c.moment == during ? meet_the_event : command, note_sleep, note_end};
     at_console_close(c.g ? hang_up : nullptr);
     run_command("quorvel-test");
+    if (c.moment == a_second_after_a_hang_up) hang_up_requested();
     now += c.moment == a_second_after ? 999 : 1000;
+    if (c.moment == dialing) cancel_dial_on_interrupt(hang_up);
     EXPECT_EQ(c.moment == during ? answer_during : console_event(c.event), c.answer);
+    if (c.moment == dialing) {
+      EXPECT_TRUE(cancel_dial_on_interrupt(nullptr));
+    }
     EXPECT_EQ(ended_with, c.ended_with) << "event " << c.event << " at " << c.moment;
     EXPECT_EQ(hang_ups, c.hang_ups) << "event " << c.event << " at " << c.moment;
+    EXPECT_EQ(slept, c.slept) << "event " << c.event << " at " << c.moment;
   }
   console_parts = system_parts;
   at_console_close(nullptr);

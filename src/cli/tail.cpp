@@ -1,7 +1,7 @@
 #include "cli/tail.h"
 
-std::string form_tail(const char* command_line) {
-  return skip_program_name(command_line ? command_line : "");
+std::string form_tail(const char* command_line, bool (*names_program)(const char*, const char*)) {
+  return skip_program_name(command_line ? command_line : "", names_program);
 }
 
 std::string join_arguments(int argc, char** argv) {

@@ -72,3 +72,9 @@ int run_command(const std::string& command) { return std::system(command.c_str()
 
 // A terminal that closes ends the run with SIGHUP, as it ends any program.
 void at_console_close(void (*)()) {}
+
+// SIGINT ends the run by the signal here, so no hang-up waits on it and no
+// dial is cancelled by it.
+void hang_up_requested() {}
+
+bool cancel_dial_on_interrupt(void (*)()) { return false; }

@@ -56,13 +56,33 @@ HMODULE load_rasapi32() {
   return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+namespace {
+
+// Whether the word, quotes removed, is this very program's full path, as
+// the loader and cmd.exe, which take a word such as "C:\VPN"-kit\quorvel.exe
+// whole, would have found it: in any case, with or without ".exe".
+bool names_this_program(const wchar_t* word, const wchar_t* end) {
+  wchar_t path[MAX_PATH + 4], self[MAX_PATH];
+  int self_length = static_cast<int>(GetModuleFileNameW(nullptr, self, MAX_PATH));
+  if (end - word >= MAX_PATH || self_length == 0 || self_length >= MAX_PATH) return false;
+  wchar_t* last = std::remove_copy(word, end, path, L'"');
+  std::copy_n(L".exe", 4, last);
+  int length = static_cast<int>(last - path);
+  auto same = [&](int n) {
+    return CompareStringOrdinal(path, n, self, self_length, TRUE) == CSTR_EQUAL;
+  };
+  return same(length) || same(length + 4);
+}
+
+}  // namespace
+
 bool tail_in_code_page(const wchar_t* command_line, UINT code_page, std::string& tail) {
   // GetCommandLineA would map a character the code page lacks to a
   // look-alike: a fullwidth '-' to '-', an ideographic space to a blank, so
   // that a value could add options, or a password be sent altered. Only the
   // tail is converted: the program's name, which may be a folder of any name
   // (a user's), is no part of the options.
-  const wchar_t* wide = skip_program_name(command_line);
+  const wchar_t* wide = skip_program_name(command_line, names_this_program);
   // UTF-8 has every character, takes neither the flag nor the report, and
   // refuses what is no character (an unpaired surrogate) only when asked.
   bool utf8 = code_page == CP_UTF8;
@@ -130,7 +150,7 @@ void write_output(const std::string& text) {
   }
 }
 
-ConsoleParts console_parts = {GetTickCount, std::system, ExitProcess};
+ConsoleParts console_parts = {GetTickCount, std::system, Sleep, ExitProcess};
 
 namespace {
 
@@ -139,9 +159,32 @@ namespace {
 // the command, which saw it first, has ended: a second's grace covers that.
 // Read by that thread, written by the main one.
 std::atomic<bool> command_running{false};
+std::atomic<bool> command_ran{false};
 std::atomic<DWORD> command_ended{0};
 std::atomic<void (*)()> last_wish{nullptr};
 const DWORD grace_ms = 1000;
+// The dial's cancel, and whether the request runs (dialing) and an event
+// came meanwhile (cancelled): the handler's thread moves it only from
+// dialing, so that the main thread, which ends it, never misses an event.
+std::atomic<void (*)()> dial_cancel{nullptr};
+enum { not_dialing, dialing, cancelled };
+std::atomic<int> dial_state{not_dialing};
+// When the last hang-up was requested, if one was.
+std::atomic<bool> hang_up_made{false};
+std::atomic<DWORD> hang_up_at{0};
+const DWORD after_hang_up_ms = 3000;
+
+// Ended by Windows, the run would end with 0xC000013A, a negative ERRORLEVEL
+// that "if errorlevel 1" takes for success. A hang-up requested a moment
+// ago is given its 3 s first, within the 5 s that Windows gives a closing
+// console's handler.
+void end_run() {
+  if (hang_up_made) {
+    DWORD since = console_parts.tick_count() - hang_up_at;
+    if (since < after_hang_up_ms) console_parts.sleep(after_hang_up_ms - since);
+  }
+  console_parts.end(1);
+}
 
 }  // namespace
 
@@ -151,20 +194,35 @@ BOOL WINAPI console_event(DWORD event) {
   if (!interrupt && event != CTRL_CLOSE_EVENT) return FALSE;
   // Ctrl+C and Ctrl+Break reach the command too, which acts on them as it
   // would anyway; the program only waits for it to end.
-  if (interrupt && (command_running || console_parts.tick_count() - command_ended < grace_ms))
+  if (interrupt && (command_running ||
+                    (command_ran && console_parts.tick_count() - command_ended < grace_ms)))
     return TRUE;
-  // Windows gives a closing console's handler some seconds: enough to ask
-  // for the hang-up, not to wait for the line to drop.
-  if (!interrupt) {
+  int state = dialing;
+  if (dial_state.compare_exchange_strong(state, cancelled) || state == cancelled) {
+    // The synchronous request knows no other way to stop: once the line it
+    // has stored is hung up, it returns with an error.
+    dial_cancel.load()();
+    if (interrupt) return TRUE;
+  } else if (!interrupt) {
     if (void (*wish)() = last_wish) wish();
   }
-  // Ended by Windows, the run would end with 0xC000013A, a negative
-  // ERRORLEVEL that "if errorlevel 1" takes for success.
-  console_parts.end(1);
+  end_run();
   return TRUE;
 }
 
 void at_console_close(void (*wish)()) { last_wish = wish; }
+
+void hang_up_requested() {
+  hang_up_at = console_parts.tick_count();
+  hang_up_made = true;
+}
+
+bool cancel_dial_on_interrupt(void (*cancel)()) {
+  if (!cancel) return dial_state.exchange(not_dialing) == cancelled;
+  dial_cancel = cancel;
+  dial_state = dialing;
+  return false;
+}
 
 int run_command(const std::string& command) {
   // The handler, not SetConsoleCtrlHandler(NULL, TRUE), leaves Ctrl+C to
@@ -175,6 +233,7 @@ int run_command(const std::string& command) {
   int result = console_parts.run(command.c_str());
   if (narrowed_by_dll_directory) narrowed_by_dll_directory("");
   command_ended = console_parts.tick_count();
+  command_ran = true;
   command_running = false;
   return result;
 }

@@ -59,6 +59,18 @@ int run_command(const std::string& command);
 // `last_wish` (the dialed connection's hang-up) before the process ends.
 void at_console_close(void (*last_wish)());
 
+// A hang-up was requested just now. The system asks that a process not end
+// right after such a request, so that it is carried out: an interrupt or a
+// closed console ends the run no sooner than 3 s after the last one.
+void hang_up_requested();
+
+// While the dial request runs, an interrupt or a closed console calls
+// `cancel`, which hangs up what the request has stored so far. After an
+// interrupt the run goes on, to end as a failed dial once the request has
+// returned; a closed console ends it. Called with null when the request has
+// returned: says whether such an event came meanwhile.
+bool cancel_dial_on_interrupt(void (*cancel)());
+
 #ifdef _WIN32
 // Windows start-up. The whole process loads libraries from the system folder
 // alone; `lookup` gives kernel32's functions by name, or null for one that
@@ -71,12 +83,14 @@ void restrict_library_search(KernelLookup lookup);
 bool tail_in_code_page(const wchar_t* command_line, UINT code_page, std::string& tail);
 // The console's control events, answered from start-up to the end of the
 // run: Ctrl+C and Ctrl+Break during the exec command, and for a second
-// after it, are the command's; otherwise they end the run with 1, and so
-// does a closed console, after the last wish. What it leans on is here, so
+// after it, are the command's; during the dial they cancel it; otherwise
+// they end the run with 1, and so does a closed console, after the last
+// wish or the cancel. What it leans on is here, so
 // that the tests can stand in for it.
 struct ConsoleParts {
   DWORD(WINAPI* tick_count)();
   int (*run)(const char* command);
+  void(WINAPI* sleep)(DWORD milliseconds);
   void(WINAPI* end)(UINT code);
 };
 extern ConsoleParts console_parts;

@@ -25,6 +25,32 @@ void wipe(std::string& text) {
   if (!text.empty()) wipe(&text[0], text.size());
 }
 
+// The handle that the dial request stores, where an interrupt can reach it.
+HRASCONN dialing{};
+
+void cancel_dial() {
+  // Read once: the request stores it from the main thread, maybe just now.
+  if (HRASCONN stored = *static_cast<volatile HRASCONN*>(&dialing)) request_hangup(stored);
+}
+
+// Why the connection that a request returned 0 for is not up, or nothing
+// when it is: a request may return short of connected, at a paused state
+// (a retry of the password, an expired one, a callback) or another.
+std::string not_connected(HMODULE library, HRASCONN connection,
+                          RasGetErrorStringA_t get_error_string) {
+  auto get_status = find_entry<RasGetConnectStatusA_t>(library, "RasGetConnectStatusA");
+  if (!get_status) return no_entry_point("RasGetConnectStatusA");
+  RASCONNSTATUSA status{};
+  status.dwSize = sizeof status;
+  if (DWORD result = get_status(connection, &status))
+    return "the state of the dialed connection cannot be read: " +
+           error_text(get_error_string, result);
+  if (status.rasconnstate == RASCS_Connected) return "";
+  if (status.dwError) return error_text(get_error_string, status.dwError);
+  return "the dial ended with its connection in state " + std::to_string(status.rasconnstate) +
+         ", not connected";
+}
+
 }  // namespace
 
 RASDIALPARAMSA dial_params(const std::string& entry_name, const std::string& phone_number,
@@ -112,18 +138,27 @@ HRASCONN dial(std::string entry_name, std::string phone_number, std::string user
       dial_params(entry_name, phone_number, user_name, password, domain, callback_number);
   wipe(password);
   RASDIALEXTENSIONS extensions = dial_extensions();
-  HRASCONN connection{};
-  // No notifier: the request returns only once the dial has ended.
-  DWORD result = ras_dial(&extensions, nullptr, &params, 1, nullptr, &connection);
+  dialing = HRASCONN{};
+  // No notifier: the request returns only once the dial has ended, or an
+  // interrupt has hung up the line it stored.
+  cancel_dial_on_interrupt(cancel_dial);
+  DWORD result = ras_dial(&extensions, nullptr, &params, 1, nullptr, &dialing);
+  const bool interrupted = cancel_dial_on_interrupt(nullptr);
+  HRASCONN connection = dialing;
   // The password is needed for the request alone; no copy of it stays behind.
   wipe(&params, sizeof params);
 
-  // A success without a handle gives nothing to use or to hang up later:
-  // it is a failure, whatever the library says.
-  if (result != 0 || !connection) {
+  // A success without a handle gives nothing to use or to hang up later,
+  // and one whose line is not up nothing to use: both are failures,
+  // whatever the library says.
+  std::string failure =
+      result != 0  ? error_text(get_error_string, result)
+      : interrupted ? "the dial was interrupted"
+      : !connection ? "RAS reported a connection but gave no handle for it"
+                    : not_connected(library, connection, get_error_string);
+  if (!failure.empty()) {
     say("");
-    say("FATAL ERROR: " + (result != 0 ? error_text(get_error_string, result)
-                                       : "RAS reported a connection but gave no handle for it"));
+    say("FATAL ERROR: " + failure);
     say("");
     // Whatever handle the request left, the half-made line is hung up.
     hangup(connection);

@@ -17,6 +17,15 @@ const int polls_after_acceptance = 120;
 
 void sleep_for(DWORD milliseconds) { Sleep(milliseconds); }
 
+// Noted before the request, so that an end meanwhile waits for it too, and
+// after it, since the system's 3 s count from then.
+DWORD request(RasHangUpA_t hang_up, HRASCONN connection) {
+  hang_up_requested();
+  DWORD result = hang_up(connection);
+  hang_up_requested();
+  return result;
+}
+
 }  // namespace
 
 bool wait_for_drop(HRASCONN connection, DWORD hang_up_result, bool (*is_up)(HRASCONN),
@@ -38,7 +47,7 @@ bool hangup(HRASCONN connection) {
   if (!hang_up) missing_entry_point("RasHangUpA");
   // A stale or null handle is refused too, but its line is already down at
   // the first query, so the wait ends there as for any other line.
-  DWORD result = hang_up(connection);
+  DWORD result = request(hang_up, connection);
   say("Waiting for line to drop...");
 
   // The wait watches this connection alone, so that other connections can
@@ -57,7 +66,7 @@ bool hangup(HRASCONN connection) {
 void request_hangup(HRASCONN connection) {
   HMODULE library = load_rasapi32();
   if (!library) return;
-  if (auto hang_up = find_entry<RasHangUpA_t>(library, "RasHangUpA")) hang_up(connection);
+  if (auto hang_up = find_entry<RasHangUpA_t>(library, "RasHangUpA")) request(hang_up, connection);
   FreeLibrary(library);
 }
 
@@ -79,11 +88,7 @@ bool hangup_all() {
     bytes = count = 0;
     sized = enumerate(nullptr, &bytes, &count);
   }
-  // The count is the number of records written, which a sizing call may
-  // leave at 0: the byte size says how many there are then. Too many does
-  // no harm, as the listing says how many it filled.
-  if (sized == ERROR_BUFFER_TOO_SMALL && count == 0)
-    count = std::max<DWORD>(1, bytes / sizeof(RASCONNA));
+  if (sized == ERROR_BUFFER_TOO_SMALL) count = std::max<DWORD>(1, listed_count(bytes, count));
 
   // Connections that cannot be counted (the listing refused, the service not
   // started), or that were counted but cannot be listed, are not "nothing to

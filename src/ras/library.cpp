@@ -21,8 +21,12 @@ HMODULE load_rasapi32_or_exit() {
   return library;
 }
 
+std::string no_entry_point(const char* name) {
+  return std::string("Entry point ") + name + " not found in RASAPI32.DLL!!";
+}
+
 void missing_entry_point(const char* name) {
-  say(std::string("FATAL ERROR: Entry point ") + name + " not found in RASAPI32.DLL!!");
+  say("FATAL ERROR: " + no_entry_point(name));
   std::exit(1);
 }
 
@@ -41,6 +45,10 @@ std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code) {
       return text;
   }
   return "RAS error " + std::to_string(code);
+}
+
+DWORD listed_count(DWORD bytes, DWORD count) {
+  return std::max<DWORD>(count, bytes / sizeof(RASCONNA));
 }
 
 std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWORD count,
@@ -65,6 +73,7 @@ std::vector<RASCONNA> enumerate_connections(RasEnumConnectionsA_t enumerate, DWO
                     records.end());
       return records;
     }
+    filled = listed_count(bytes, filled);
     if (result != ERROR_BUFFER_TOO_SMALL || filled <= count) break;
     count = filled;
   }

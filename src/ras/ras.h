@@ -49,9 +49,15 @@ std::string too_long_setting(const std::string& entry_name, const std::string& p
 
 // The shared pieces of the operations above.
 HMODULE load_rasapi32_or_exit();
+std::string no_entry_point(const char* name);
 [[noreturn]] void missing_entry_point(const char* name);
 // The library's own text for an error code, or "RAS error <code>".
 std::string error_text(RasGetErrorStringA_t get_error_string, DWORD code);
+// How many connections a listing that found too little room says there
+// are: the count is the number of records written, which a Windows may
+// leave as it was, and then the byte size tells. Too many does no harm, as
+// the listing says how many it filled.
+DWORD listed_count(DWORD bytes, DWORD count);
 // The connections the library lists, with room for `count` of them; none
 // when it cannot list them, and then `failure`, if given, gets its last
 // answer (0 when it listed none).

@@ -18,7 +18,7 @@ bool any_connected(RasEnumConnectionsA_t enumerate, RasGetConnectStatusA_t get_s
   if (result != ERROR_BUFFER_TOO_SMALL) return false;
 
   // Several connections are up: any one of them that is connected counts.
-  for (const RASCONNA& record : enumerate_connections(enumerate, count))
+  for (const RASCONNA& record : enumerate_connections(enumerate, listed_count(bytes, count)))
     if (is_connected(get_status, record.hrasconn)) return true;
   return false;
 }

@@ -526,6 +526,14 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
     if interrupt is not None and target.native:
         env["LAUNCH_INTERRUPT"] = "1"
         launch = subprocess.list2cmdline([program]) + (" " + tail if tail else "")
+    if '"' in tail and isinstance(target, WineTarget) and launch is None:
+        # Wine would escape the quotes of an argument vector: the line goes
+        # as typed, as Windows itself hands it over.
+        launch = subprocess.list2cmdline([target.path(program)]) + " " + tail
+    if output == "none" and target.windows:
+        # As a service or a GUI parent starts it: no standard output at all.
+        env["LAUNCH_NO_OUTPUT"] = "1"
+        launch = subprocess.list2cmdline([target.path(program)]) + (" " + tail if tail else "")
     if launch is not None:
         command = target.launch(launch, env, library, program)
     elif target.native:
@@ -536,6 +544,8 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
         command = target.start(library, folder, env, program) + (tail.split(" ") if tail else [])
     if wrap and WRAPPER:
         command = WRAPPER + command
+    if output == "none" and not target.windows:
+        command = ["sh", "-c", 'exec "$@" >&-', "sh"] + command
     # A program copied a moment ago cannot be started while another case's
     # child, between its fork and its exec, still holds the copy open: the
     # start is tried again.
@@ -545,7 +555,7 @@ def run(target, tail, library, folder, env, launch=None, program=None, wrap=Fals
             if interrupt is not None:
                 done = interrupted(target, command, folder, env, interrupt, timeout, alone)
             else:
-                with open("/dev/full", "wb") if output else contextlib.nullcontext(
+                with open("/dev/full", "wb") if output == "full" else contextlib.nullcontext(
                         subprocess.PIPE) as stdout:
                     done = subprocess.run(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
                                           stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
@@ -590,8 +600,9 @@ def expected_pattern(expected, target, encoding):
 def ledger_faults(path, exit_code, expected, interrupted):
     """What is wrong with what the RAS library noted of the run: every load
     released before the process ends (a fatal end may leave the library
-    loaded, and so may an interrupt), and exactly the
-    lines expected, where the scenario lists them."""
+    loaded, and so may an interrupt), no end right after a hang-up
+    request, and exactly the lines expected, where the scenario lists
+    them."""
     noted = open(path).read().splitlines() if os.path.exists(path) else []
     loads, releases, ends = (noted.count(event) for event in
                              ("load", "release", "end of process, still loaded"))
@@ -599,6 +610,8 @@ def ledger_faults(path, exit_code, expected, interrupted):
     if loads != releases + ends or (exit_code == 0 and ends and not interrupted):
         wrong.append(f"the library was loaded {loads} times, released {releases} times and "
                      f"still loaded {ends} times when the process ended")
+    if "end of process within 3 s of a hang-up request" in noted:
+        wrong.append("the process ended within 3 s of a hang-up request")
     if expected and noted != expected:
         wrong.append("the ledger differs:\n--- expected\n" + "\n".join(expected)
                      + "\n--- got\n" + "\n".join(noted))
@@ -676,11 +689,14 @@ def check(target, scenario):
         launch = scenario.get("launch")
         if "folder" in scenario:
             # A copy of the program in a folder of that name, started by its
-            # full path, in quotes, before the launch line.
-            place = os.path.join(folder, scenario["folder"])
+            # full path, in quotes, before the launch line; a quote in the
+            # name closes them there.
+            name = scenario["folder"]
+            place = os.path.join(folder, name.replace('"', ""))
             os.makedirs(place)
             program = shutil.copy2(program, place)
-            launch = f'"{target.path(program)}"{launch}'
+            started = target.path(os.path.join(folder, name, os.path.basename(program)))
+            launch = '"' + started + ('' if '"' in name else '"') + launch
         tail = scenario.get("args", "")
         ledger = os.path.join(folder, "ledger")
         encoding = target.encoding

@@ -11,7 +11,9 @@
    (LAUNCH_CONSOLE=2), which outlives the program, so that the screen can
    still be read once the program has ended.
    LAUNCH_INTERRUPT=1: the program runs in a process group of its own; a
-   line on standard input sends that group CTRL_BREAK_EVENT. */
+   line on standard input sends that group CTRL_BREAK_EVENT.
+   LAUNCH_NO_OUTPUT=1: the program gets no standard output, as from a
+   service or a GUI parent that redirects only some streams. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,6 +97,7 @@ int wmain(int argc, wchar_t** argv) {
     startup.hStdOutput = startup.hStdError = open_device(L"CONOUT$", &inherit);
     SetConsoleScreenBufferSize(startup.hStdOutput, size);
   }
+  if (setting(L"LAUNCH_NO_OUTPUT") == L'1') startup.hStdOutput = NULL;
   if (interrupt) {
     /* The standard input is the launcher's signal, not the program's; a
        group's control events need a console that the launcher shares. */
