@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A release's files and notes for the forge's release page:
 
-publish.py tag TAG SOURCE
+publish.py tag TAG SOURCE [CHANGELOG]
     TAG must be v and the packages' version that SOURCE/CMakeLists.txt
-    gives, before anything is built.
+    gives, and its section of CHANGELOG (SOURCE/CHANGELOG.md) ready to be
+    the notes, as gather takes them: checked before anything is built.
 publish.py gather TAG FOLDER CHANGELOG OUT [PROVENANCE]
     TAG must be v and the version of the packages that FOLDER/SHA256SUMS
     names; every file it lists must be the one it lists, and is copied into
@@ -51,7 +52,8 @@ def listed(folder):
 
 def section(changelog, version):
     """The text under the version's heading, without the link definitions
-    that may end the file. The heading must give the release's date."""
+    that may end the file. The heading must give the release's date, and the
+    section no longer say that it is not yet tagged."""
     text = open(changelog, encoding="utf-8").read()
     name = os.path.basename(changelog)
     match = re.search(rf"^(## \[?{re.escape(version)}\]?(?:[ \t][^\n]*)?)\n(.*?)(?=^## |\Z)", text,
@@ -67,6 +69,11 @@ def section(changelog, version):
     except ValueError:
         sys.exit(f"publish: {name}'s heading {match[1]!r} is not dated: a release's section is "
                  f"'## [{version}] - YYYY-MM-DD', the date of its tag")
+    # ... and its first line says so, which the date replaces too.
+    placeholder = re.search(r"^Not yet tagged:.*", notes, re.M)
+    if placeholder:
+        sys.exit(f"publish: {name}'s section of {version} still says {placeholder[0]!r}: "
+                 f"a dated section drops that line")
     return notes
 
 
@@ -127,8 +134,7 @@ def gather(tag, folder, changelog, out, provenance="none"):
                         "SHA256SUMS and by the build provenance attested for each "
                         "(`gh attestation verify`).")
     if provenance == "none":
-        said.append("No build provenance was attested for these files: the forge keeps no "
-                    "attestations for this repository. SHA256SUMS lists the SHA-256 of each.")
+        said.append("No build provenance was attested for these files.")
     if said:
         notes += "\n\n" + " ".join(said)
     with open(written, "w", encoding="utf-8") as f:
@@ -145,7 +151,11 @@ def main():
         found = re.search(r"^\s*set\(QUORVEL_VERSION (\S+)\)", cmake, re.M)
         if not found:
             sys.exit("publish: CMakeLists.txt sets no QUORVEL_VERSION")
-        print(f"publish: {tag} is v and the packages' version, {check_tag(tag, found[1])}")
+        version = check_tag(tag, found[1])
+        changelog = rest[1] if len(rest) > 1 else os.path.join(rest[0], "CHANGELOG.md")
+        section(changelog, version)
+        print(f"publish: {tag} is v and the packages' version, {version}, and "
+              f"{os.path.basename(changelog)}'s section of it is dated")
     else:
         gather(tag, *rest)
 

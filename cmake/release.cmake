@@ -137,8 +137,9 @@ set_tests_properties("release: build ${next} for the upgrade test"
 # notes; another tag, or a version CHANGELOG.md lacks, is refused in one line.
 set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/publish.py)
 set(REFUSED sh -c "\"$@\" || echo \"exit $?\"" sh ${PUBLISH} gather v${next})
-add_test(NAME "release: the tag v${msi_version} is checked before the build, in CMakeLists.txt"
-  COMMAND ${PUBLISH} tag v${msi_version} ${CMAKE_SOURCE_DIR})
+# The publish test writes the copy of CHANGELOG.md with the section dated.
+add_test(NAME "release: the tag v${msi_version} is checked before the build: the version, its section dated"
+  COMMAND ${PUBLISH} tag v${msi_version} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/publish/CHANGELOG.md)
 add_test(NAME "release: the tag v${msi_version} publishes every listed file, notes from CHANGELOG.md"
   COMMAND ${CHECK_RELEASE} publish ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} v${msi_version} attested)
 add_test(NAME "release: the signed release's notes for v${msi_version} say nothing of unsigned, and that no provenance was attested"
@@ -150,6 +151,10 @@ add_test(NAME "release: ${next}, missing from CHANGELOG.md, is refused in one li
     ${CMAKE_BINARY_DIR}/upgrade/publish)
 set_tests_properties("release: the signed release's notes for v${msi_version} say nothing of unsigned, and that no provenance was attested"
   PROPERTIES FIXTURES_REQUIRED signed)
+set_tests_properties("release: the tag v${msi_version} publishes every listed file, notes from CHANGELOG.md"
+  PROPERTIES FIXTURES_SETUP dated)
+set_tests_properties("release: the tag v${msi_version} is checked before the build: the version, its section dated"
+  PROPERTIES FIXTURES_REQUIRED dated)
 set_tests_properties("release: the tag v${next} is refused in one line" PROPERTIES
   PASS_REGULAR_EXPRESSION "^publish: the tag is v${next}, but the packages' version is ${msi_version}: the tag must be v${msi_version}\nexit 1\n$")
 set_tests_properties("release: ${next}, missing from CHANGELOG.md, is refused in one line" PROPERTIES

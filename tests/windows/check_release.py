@@ -372,10 +372,11 @@ def winget(folder, version, url=""):
 def publish(build, source, tag, provenance):
     import pefile
     out = os.path.join(build, "publish")
-    # The section dated, as its tag will find it.
+    # The section dated, as its tag will find it, without the line saying it is not.
     os.makedirs(out, exist_ok=True)
     changelog = os.path.join(out, "CHANGELOG.md")
     text = open(os.path.join(source, "CHANGELOG.md"), encoding="utf-8").read()
+    text = re.sub(r"^Not yet tagged:.*\n\n?", "", text, flags=re.M)
     with open(changelog, "w", encoding="utf-8") as f:
         f.write(re.sub(rf"^## \[{re.escape(tag[1:])}\] - unreleased$",
                        f"## [{tag[1:]}] - {time.strftime('%Y-%m-%d')}", text, flags=re.M))
