@@ -29,7 +29,7 @@ namespace {
 // The service's own codes, beyond those rasapi.h names.
 const DWORD ERROR_CANNOT_OPEN_PHONEBOOK = 621;
 const DWORD ERROR_CORRUPT_PHONEBOOK = 625;
-const DWORD ERROR_USER_DISCONNECTION = 631;
+[[maybe_unused]] const DWORD ERROR_USER_DISCONNECTION = 631;
 // The state of a line that is still being dialed.
 const DWORD RASCS_OpenPort = 0;
 // A copy built without an entry point may leave these unused.
