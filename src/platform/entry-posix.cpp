@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/tail.h"
-#include "platform/platform.h"
+#include "platform/winapi.h"
 
 int main(int argc, char** argv) {
   std::string tail = join_arguments(argc, argv);

@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "platform/platform.h"
+#include "platform/startup-win32.h"
 
 int main() {
   restrict_library_search(kernel32_function);

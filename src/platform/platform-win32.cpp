@@ -10,6 +10,7 @@
 
 #include "cli/tail.h"
 #include "platform/platform.h"
+#include "platform/startup-win32.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "cli/usage.h"
 #include "console.h"
+#include "platform/platform.h"
 #include "ras/ras.h"
 
 namespace {

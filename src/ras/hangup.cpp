@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "console.h"
+#include "platform/platform.h"
 #include "ras/ras.h"
 
 namespace {

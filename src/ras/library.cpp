@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "platform/platform.h"
 #include "ras/ras.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/winapi.h"
 
 #ifdef _WIN32
 DECLARE_HANDLE(HRASCONN);

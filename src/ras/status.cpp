@@ -1,3 +1,4 @@
+#include "platform/platform.h"
 #include "ras/ras.h"
 
 namespace {

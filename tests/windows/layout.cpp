@@ -23,6 +23,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
+#include "platform/startup-win32.h"
 #include "ras/ras.h"
 
 namespace {
