@@ -379,7 +379,7 @@ def publish(build, source, tag, provenance):
     with open(changelog, "w", encoding="utf-8") as f:
         f.write(re.sub(rf"^## \[{re.escape(tag[1:])}\] - unreleased$",
                        f"## [{tag[1:]}] - {time.strftime('%Y-%m-%d')}", text, flags=re.M))
-    done = subprocess.run([sys.executable, os.path.join(source, "cmake", "publish.py"), "gather",
+    done = subprocess.run([sys.executable, os.path.join(source, "release", "publish.py"), "gather",
                            tag, build, changelog, out, provenance], capture_output=True, text=True)
     if done.returncode:
         return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]

@@ -63,7 +63,7 @@ foreach(arch win32 win64)
   # ship beside it, and the components the bill of materials lists.
   set(notices ${CMAKE_BINARY_DIR}/notices/${arch})
   add_custom_target(notices-${arch} ALL
-    COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/notices.py
+    COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/notices.py
       ${CMAKE_BINARY_DIR}/${arch}/quorvel.map ${triplet} ${PROJECT_VERSION} ${title} ${notices}
     VERBATIM)
   add_dependencies(notices-${arch} quorvel-${arch})
@@ -103,8 +103,8 @@ set(CPACK_QUORVEL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_QUORVEL_BINARY_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_QUORVEL_SOURCE_DATE_EPOCH ${epoch})
 set(CPACK_QUORVEL_PYTHON ${DEBIAN_PYTHON})
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/sums.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/release/package.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/release/sums.cmake)
 include(CPack)
 
 if(NOT BUILD_TESTING)
@@ -135,7 +135,7 @@ set_tests_properties("release: build ${next} for the upgrade test"
   PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
 # A tag's release: v and the packages' version takes every listed file and its
 # notes; another tag, or a version CHANGELOG.md lacks, is refused in one line.
-set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/publish.py)
+set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/publish.py)
 set(REFUSED sh -c "\"$@\" || echo \"exit $?\"" sh ${PUBLISH} gather v${next})
 add_test(NAME "release: the tag v${msi_version} is checked before the build, in CMakeLists.txt"
   COMMAND ${PUBLISH} tag v${msi_version} ${CMAKE_SOURCE_DIR})
@@ -166,7 +166,7 @@ add_test(NAME "release: signed winget manifests, each field from the signed pack
 set_tests_properties("release: signed winget manifests, each field from the signed packages"
   PROPERTIES FIXTURES_REQUIRED signed)
 add_test(NAME "release: a download address that is not http(s) is refused in one line"
-  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/winget.py ${PROJECT_VERSION}
+  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/winget.py ${PROJECT_VERSION}
     ftp://example.org/ ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 set_tests_properties("release: a download address that is not http(s) is refused in one line"
   PROPERTIES PASS_REGULAR_EXPRESSION
