@@ -112,6 +112,14 @@ if(NOT BUILD_TESTING)
 endif()
 enable_testing()
 set(CHECK_RELEASE ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
+# CTest shows no output of a skipped case, so a reason to skip the win32
+# cases that run a program is said here too.
+execute_process(COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py
+  --build ${CMAKE_BINARY_DIR}/win32 --wine win32 --probe
+  OUTPUT_VARIABLE why_skipped OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(why_skipped)
+  message(STATUS "${why_skipped}")
+endif()
 # The signed re-pack is made for a download address, so that its winget
 # manifests are checked without another build.
 set(url ${QUORVEL_DOWNLOAD_URL})

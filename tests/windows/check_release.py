@@ -53,15 +53,15 @@ import tempfile
 import time
 import zipfile
 
+# Where programs run, shared with the scenarios' runner.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run import WINE_LOADERS, error_texts, why_no_32bit, wine_env  # noqa: E402
+from targets import QUIET, WINE_LOADERS, error_texts, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 NATIVE = "native"
 TEXTS = ["LICENSE.txt", "README.txt", "THIRD-PARTY-NOTICES.txt"]
-QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def contents(archive, arch, budget):
