@@ -4,7 +4,7 @@ with CRLF as LF, "seconds"}) that returns what went wrong, in CHECKS."""
 import os
 import re
 
-from runs import WRAPPER, run
+from runs import run
 from scenarios import expected_pattern
 
 
@@ -61,7 +61,7 @@ def password(case, ran):
 
 
 def timing(case, ran):
-    if "takes" not in case["scenario"] or WRAPPER:
+    if "takes" not in case["scenario"] or case["target"].wrapper:
         return []
     low, high = (float(x) for x in case["scenario"]["takes"].split("-"))
     if low <= ran["seconds"] <= high + case["start_up"]:

@@ -111,9 +111,6 @@ def main():
     # A pipe on Windows takes the ANSI code page, strictly: what it cannot
     # hold is written escaped rather than raising.
     sys.stdout.reconfigure(errors="backslashreplace")
-    if options.valgrind:
-        runs.WRAPPER.extend(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
-                             "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"])
     if options.wine == "win32":
         reason = why_no_32bit()
         if reason:
@@ -135,6 +132,9 @@ def main():
         target = PosixTarget(options.build)
     if options.program:
         target.program = os.path.abspath(options.program)
+    if options.valgrind:
+        target.wrapper = ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                          "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"]
     if options.native:
         # On Windows nothing may pass by being absent.
         missing = [f for f in (target.program, target.helper("launch"), target.helper("layout"),

@@ -10,9 +10,6 @@ import sys
 import threading
 import time
 
-# Put before the run under test, e.g. valgrind; set by --valgrind.
-WRAPPER = []
-
 # Starts a program with SIGINT's default action, whatever the runner's own.
 DEFAULT_SIGINT = [sys.executable, "-c", "import os, signal, sys; "
                   "signal.signal(signal.SIGINT, signal.SIG_DFL); os.execvp(sys.argv[1], sys.argv[1:])"]
@@ -80,8 +77,8 @@ def run(case, how):
         command = target.launch(launch, env, library, program)
     else:
         command = target.start(library, folder, env, program, tail)
-    if how.get("wrap") and WRAPPER:
-        command = WRAPPER + command
+    if how.get("wrap") and target.wrapper:
+        command = target.wrapper + command
     # A program copied a moment ago cannot be started while another case's
     # child, between its fork and its exec, still holds the copy open: the
     # start is tried again.

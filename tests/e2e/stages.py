@@ -8,7 +8,7 @@ import re
 import shutil
 import stat
 
-from runs import WRAPPER, run
+from runs import run
 
 
 def skips(target, scenario):
@@ -26,7 +26,7 @@ def new_case(target, scenario, folder, cleanup):
     """A case in its folder, with a state file of its own and the folder
     first on PATH, and how its run under test goes: the command-line "tail",
     RAS "library", "program", "launch" (a whole command line), more "env",
-    "wrap" (in runs.WRAPPER), and as stages set them "timeout" (else 120 s),
+    "wrap" (in the target's wrapper), and as stages set them "timeout" (else 120 s),
     "interrupt" (when the output shows it), "alone" and "output"."""
     env = {k: v for k, v in os.environ.items() if not k.startswith("RASSIM_")}
     env.pop("LD_LIBRARY_PATH", None)
@@ -158,7 +158,7 @@ def takes(case, bounds):
     case["how"]["timeout"] = float(bounds.split("-")[1]) + 30
     # A busy machine starts programs slowly, Wine most of all: a timed run
     # may take as much longer as the program takes to start here and now.
-    case["start_up"] = 0 if WRAPPER else run(case, {"tail": "-V"})[1]
+    case["start_up"] = 0 if case["target"].wrapper else run(case, {"tail": "-V"})[1]
 
 
 def interrupt(case, marker):

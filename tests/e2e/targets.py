@@ -95,6 +95,7 @@ class Target:
     launch, helper, variant and imports (see WindowsTarget)."""
     windows = native = wine_faults = False
     encoding = "utf-8"  # of the program's command line and output
+    wrapper = []  # put before the command of a run under test, e.g. valgrind
 
     def __init__(self, build, program):
         self.build = os.path.abspath(build)
