@@ -37,7 +37,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(arch win32)
 endif()
-list(APPEND E2E --wine ${arch})
+# The runner reads PE files with pefile, which Debian packages for its own Python.
+find_program(PEFILE_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(E2E ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py --build ${CMAKE_BINARY_DIR}
+  --wine ${arch})
 # CTest shows no output of a skipped case, so the reason is said here too.
 execute_process(COMMAND ${E2E} --probe OUTPUT_VARIABLE why_skipped
   OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -54,8 +57,6 @@ set_tests_properties("wine: prepare prefixes" "wine: stop servers" "unit tests u
 set_tests_properties("unit tests under Wine" PROPERTIES FIXTURES_REQUIRED wine)
 set(E2E_PROPERTIES FIXTURES_REQUIRED wine)
 
-# The PE files are read with pefile, which Debian packages for its own Python.
-find_program(PEFILE_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(CHECK_PE ${PEFILE_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_pe.py)
 add_test(NAME "quorvel.exe imports no RAS library"
   COMMAND ${CHECK_PE} imports $<TARGET_FILE:quorvel>)

@@ -36,7 +36,8 @@ bool replace_contents(const std::string& path, const std::string& data) {
   for (std::size_t done = 0; ok && done < data.size();) {
     DWORD wrote = 0;
     ok = WriteFile(file, data.data() + done, static_cast<DWORD>(data.size() - done), &wrote,
-                   nullptr) && wrote > 0;
+                   nullptr) &&
+         wrote > 0;
     done += wrote;
   }
   if (!CloseHandle(file)) ok = false;

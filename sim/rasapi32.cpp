@@ -63,11 +63,12 @@ struct ErrorText {
     {691, "The remote side refused the user name, password or domain."},
     {718, "The remote side stopped answering while the connection was set up."},
     // Longer than 255 bytes, as some of the system's own texts are.
-    {809, "The remote server did not answer the connection attempt. The server may be "
-          "down, or a firewall, a router or an address translation device between this "
-          "computer and the server may hold back the traffic that the connection needs. "
-          "Ask the server's administrator which ports and protocols must be let through, "
-          "then try again."},
+    {809,
+     "The remote server did not answer the connection attempt. The server may be "
+     "down, or a firewall, a router or an address translation device between this "
+     "computer and the server may hold back the traffic that the connection needs. "
+     "Ask the server's administrator which ports and protocols must be let through, "
+     "then try again."},
 };
 
 // Dialled when RASSIM_PHONEBOOK names no file, so that one can dial at once.
@@ -96,7 +97,7 @@ struct Entry {
   bool handle = true;
   DWORD state = RASCS_Connected;
   Drop drop;
-  std::uint32_t dialing_ms = 0;  // how long the dial takes
+  std::uint32_t dialing_ms = 0;
   std::vector<std::pair<std::string, std::string>> required;  // credential, value
 };
 
@@ -589,7 +590,8 @@ DWORD dial(LPRASDIALEXTENSIONS ext, LPRASDIALPARAMSA params, LPVOID notifier,
     if (!begin(t) || t.state.next > kLastHandle) return ERROR_STATE;
     Conn c;
     c.handle = static_cast<std::uint32_t>(t.state.next++);
-    c.state = entry.dialing_ms ? RASCS_OpenPort : rc ? RASCS_Disconnected : entry.state;
+    // A dial that takes time is still opening its port; the outcome comes later.
+    c.state = entry.dialing_ms ? RASCS_OpenPort : (rc ? RASCS_Disconnected : entry.state);
     c.error = entry.dialing_ms ? 0 : rc;
     c.drop = entry.drop;
     c.name = entry.name;

@@ -85,10 +85,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   const struct {
     const char* setting;
     const std::string& value;
-  } values[] = {{"entry name", entry_name}, {"phone number", phone_number},
-                {"user name", user_name},   {"password", password},
-                {"domain", domain},         {"callback number", callback_number},
-                {"command", command}};
+  } values[] = {
+      {"entry name", entry_name},
+      {"phone number", phone_number},
+      {"user name", user_name},
+      {"password", password},
+      {"domain", domain},
+      {"callback number", callback_number},
+      {"command", command},
+  };
   for (const auto& v : values) {
     if (v.value[0] == '"' && (v.value.size() < 2 || v.value.back() != '"')) {
       say("");

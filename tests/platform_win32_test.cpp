@@ -25,7 +25,8 @@ BOOL WINAPI set_default_dll_directories(DWORD flags) {
 }
 
 BOOL WINAPI set_dll_directory(LPCSTR folder) {
-  calls += !folder ? "undone;" : *folder ? "other;" : "narrowed;";
+  calls += !folder ? "undone;" : *folder ? "other;"
+                                         : "narrowed;";
   return TRUE;
 }
 
@@ -74,11 +75,25 @@ void WINAPI note_end(UINT code) { ended_with = code; }
 void hang_up() { ++hang_ups, hang_up_requested(); }
 
 TEST(ConsoleEvents, InterruptsAreTheCommandsTillASecondAfterItElseTheyEndTheRunWith1) {
-  enum { during, a_second_after, later, dialing, a_second_after_a_hang_up };
+  enum {
+    during,
+    a_second_after,
+    later,
+    dialing,
+    a_second_after_a_hang_up,
+  };
   // The event, its moment, -g with a live connection; the answer, the exit
   // code (0: the run goes on), the hang-ups asked for and the wait before
   // the end, which gives a hang-up requested its 3 s.
-  const struct { DWORD event; int moment; bool g; BOOL answer; UINT ended_with; int hang_ups; DWORD slept; } cases[] = {
+  const struct {
+    DWORD event;
+    int moment;
+    bool g;
+    BOOL answer;
+    UINT ended_with;
+    int hang_ups;
+    DWORD slept;
+  } cases[] = {
       {CTRL_C_EVENT, during, true, TRUE, 0, 0, 0},
       {CTRL_BREAK_EVENT, a_second_after, true, TRUE, 0, 0, 0},
       {CTRL_CLOSE_EVENT, during, true, TRUE, 1, 1, 3000},
@@ -123,7 +138,9 @@ TEST(CommandLine, OnlyTheTailMustBeInTheCodePageExactly) {
       // A folder of a name the code page lacks, as a user's may be.
       {L"\"C:\\Users\\\u0141ukasz\\quorvel.exe\" -s", 1252, "-s"},
       {L"\"C:\\Users\\\"\u0141ukasz\\quorvel.exe -s", 1252, "-s"},
-      {L"quorvel -e B\u00fcro", 1252, "-e B\xfc" "ro"},
+      {L"quorvel -e B\u00fcro", 1252,
+       "-e B\xfc"
+       "ro"},
       // A best fit would make an option of a fullwidth hyphen.
       {L"quorvel -u bob\u3000\uff0dc\u3000ver", 1252, nullptr},
       // UTF-8 as the ANSI code page: every character, but no lone surrogate.

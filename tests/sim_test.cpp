@@ -170,8 +170,12 @@ TEST_F(SimulatedService, ADamagedPhoneBookIsAnErrorWithAText) {
     DWORD result;
   };
   const Case cases[] = {
-      {"office colour=blue\n", 625}, {"office drop=soon\n", 625}, {"office\noffice\n", 625},
-      {"office fail=\n", 625},       {"", 623},                   {nullptr, 621},
+      {"office colour=blue\n", 625},
+      {"office drop=soon\n", 625},
+      {"office\noffice\n", 625},
+      {"office fail=\n", 625},
+      {"", 623},
+      {nullptr, 621},
   };
   for (const Case& c : cases) {
     if (c.book)

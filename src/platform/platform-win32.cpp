@@ -168,7 +168,7 @@ const DWORD grace_ms = 1000;
 // came meanwhile (cancelled): the handler's thread moves it only from
 // dialing, so that the main thread, which ends it, never misses an event.
 std::atomic<void (*)()> dial_cancel{nullptr};
-enum { not_dialing, dialing, cancelled };
+const int not_dialing = 0, dialing = 1, cancelled = 2;
 std::atomic<int> dial_state{not_dialing};
 // When the last hang-up was requested, if one was.
 std::atomic<bool> hang_up_made{false};

@@ -153,7 +153,7 @@ HRASCONN dial(std::string entry_name, std::string phone_number, std::string user
   // and one whose line is not up nothing to use: both are failures,
   // whatever the library says.
   std::string failure =
-      result != 0  ? error_text(get_error_string, result)
+      result != 0   ? error_text(get_error_string, result)
       : interrupted ? "the dial was interrupted"
       : !connection ? "RAS reported a connection but gave no handle for it"
                     : not_connected(library, connection, get_error_string);

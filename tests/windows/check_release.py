@@ -53,15 +53,15 @@ import tempfile
 import time
 import zipfile
 
+# Where programs run, shared with the scenarios' runner.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run import WINE_LOADERS, error_texts, why_no_32bit, wine_env  # noqa: E402
+from targets import QUIET, WINE_LOADERS, error_texts, why_no_32bit, wine_env  # noqa: E402
 
 PUBLISHER = "The quorvel developers"
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 NATIVE = "native"
 TEXTS = ["LICENSE.txt", "README.txt", "THIRD-PARTY-NOTICES.txt"]
-QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def contents(archive, arch, budget):
@@ -380,7 +380,7 @@ def publish(build, source, tag, provenance):
     with open(changelog, "w", encoding="utf-8") as f:
         f.write(re.sub(rf"^## \[{re.escape(tag[1:])}\] - unreleased$",
                        f"## [{tag[1:]}] - {time.strftime('%Y-%m-%d')}", text, flags=re.M))
-    done = subprocess.run([sys.executable, os.path.join(source, "cmake", "publish.py"), "gather",
+    done = subprocess.run([sys.executable, os.path.join(source, "release", "publish.py"), "gather",
                            tag, build, changelog, out, provenance], capture_output=True, text=True)
     if done.returncode:
         return [f"publish.py ended with {done.returncode}: {done.stdout}{done.stderr}"]

@@ -23,7 +23,6 @@ import hashlib
 import os
 import re
 import shutil
-import struct
 import sys
 
 
@@ -78,12 +77,11 @@ def section(changelog, version):
 
 
 def signed(data):
-    """Whether a PE file carries an Authenticode signature: the size of its
-    security directory (the fifth), after 96 or 112 bytes of PE32 or PE32+
-    optional header."""
-    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
-    directories = header + (96 if struct.unpack_from("<H", data, header)[0] == 0x10B else 112)
-    return struct.unpack_from("<II", data, directories + 4 * 8)[1] != 0
+    """Whether a PE file carries an Authenticode signature: a security
+    directory that is not empty."""
+    import pefile  # here only, so that the tag's check needs Python alone
+    security = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+    return pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[security].Size != 0
 
 
 def gather(tag, folder, changelog, out, provenance="none"):

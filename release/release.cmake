@@ -63,7 +63,7 @@ foreach(arch win32 win64)
   # ship beside it, and the components the bill of materials lists.
   set(notices ${CMAKE_BINARY_DIR}/notices/${arch})
   add_custom_target(notices-${arch} ALL
-    COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/notices.py
+    COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/notices.py
       ${CMAKE_BINARY_DIR}/${arch}/quorvel.map ${triplet} ${PROJECT_VERSION} ${title} ${notices}
     VERBATIM)
   add_dependencies(notices-${arch} quorvel-${arch})
@@ -103,8 +103,8 @@ set(CPACK_QUORVEL_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 set(CPACK_QUORVEL_BINARY_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_QUORVEL_SOURCE_DATE_EPOCH ${epoch})
 set(CPACK_QUORVEL_PYTHON ${DEBIAN_PYTHON})
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/sums.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/release/package.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/release/sums.cmake)
 include(CPack)
 
 if(NOT BUILD_TESTING)
@@ -112,6 +112,14 @@ if(NOT BUILD_TESTING)
 endif()
 enable_testing()
 set(CHECK_RELEASE ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/windows/check_release.py)
+# CTest shows no output of a skipped case, so a reason to skip the win32
+# cases that run a program is said here too.
+execute_process(COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/tests/e2e/run.py
+  --build ${CMAKE_BINARY_DIR}/win32 --wine win32 --probe
+  OUTPUT_VARIABLE why_skipped OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(why_skipped)
+  message(STATUS "${why_skipped}")
+endif()
 # The signed re-pack is made for a download address, so that its winget
 # manifests are checked without another build.
 set(url ${QUORVEL_DOWNLOAD_URL})
@@ -135,7 +143,7 @@ set_tests_properties("release: build ${next} for the upgrade test"
   PROPERTIES FIXTURES_SETUP later TIMEOUT 600)
 # A tag's release: v and the packages' version takes every listed file and its
 # notes; another tag, or a version CHANGELOG.md lacks, is refused in one line.
-set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/publish.py)
+set(PUBLISH ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/publish.py)
 set(REFUSED sh -c "\"$@\" || echo \"exit $?\"" sh ${PUBLISH} gather v${next})
 # The publish test writes the copy of CHANGELOG.md with the section dated.
 add_test(NAME "release: the tag v${msi_version} is checked before the build: the version, its section dated"
@@ -171,7 +179,7 @@ add_test(NAME "release: signed winget manifests, each field from the signed pack
 set_tests_properties("release: signed winget manifests, each field from the signed packages"
   PROPERTIES FIXTURES_REQUIRED signed)
 add_test(NAME "release: a download address that is not http(s) is refused in one line"
-  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/winget.py ${PROJECT_VERSION}
+  COMMAND ${DEBIAN_PYTHON} ${CMAKE_SOURCE_DIR}/release/winget.py ${PROJECT_VERSION}
     ftp://example.org/ ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 set_tests_properties("release: a download address that is not http(s) is refused in one line"
   PROPERTIES PASS_REGULAR_EXPRESSION

@@ -39,7 +39,7 @@ def installed(packages):
                            "${binary:Package}\t${Package}\t${Version}\t${Architecture}\n"]
                           + sorted(packages), capture_output=True, text=True)
     if done.returncode:
-        sys.exit(f"sbom: {done.stderr.strip()} (a build tool cmake/sbom.py names)")
+        sys.exit(f"sbom: {done.stderr.strip()} (a build tool release/sbom.py names)")
     # A library installed for another architecture too (for Wine) is not
     # the one the tools load.
     native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
